@@ -1,0 +1,48 @@
+#include "Support/Rfc3339.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <QTime>
+
+namespace Rfc3339 {
+
+QString format(const QDateTime& instant)
+{
+    return instant.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + u'Z';
+}
+
+std::optional<QDateTime> parse(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?(?:([Zz])|([+-])(\d{2}):(\d{2}))$)"));
+    const auto m = pattern.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+
+    const auto number = [&m](int group) { return m.capturedView(group).toInt(); };
+    const QDate date(number(1), number(2), number(3));
+    const int hour = number(4), minute = number(5), second = number(6);
+    // A leap second (:60) has no representation here; refusing it beats shifting the instant.
+    if (!date.isValid() || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+
+    int msec = 0;
+    if (m.hasCaptured(7)) {
+        const QString fraction = (m.captured(7) + QStringLiteral("00")).left(3);
+        msec = fraction.toInt();
+    }
+    int offsetSeconds = 0;
+    if (m.hasCaptured(9)) {
+        const int offsetHours = number(10), offsetMinutes = number(11);
+        if (offsetHours > 23 || offsetMinutes > 59)
+            return std::nullopt;
+        offsetSeconds = (offsetHours * 60 + offsetMinutes) * 60;
+        if (m.capturedView(9) == u'-')
+            offsetSeconds = -offsetSeconds;
+    }
+
+    const QDateTime local(date, QTime(hour, minute, second, msec), Qt::UTC);
+    return local.addSecs(-offsetSeconds);
+}
+
+} // namespace Rfc3339
