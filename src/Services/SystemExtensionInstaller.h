@@ -74,7 +74,11 @@ public:
     /** Submits an activation request; the extension is submitting when this returns. */
     void activate(Extension extension);
     void activateAll();
-    /** Submits a deactivation request for each extension; the state waits for the answers. */
+    /**
+     * Submits a deactivation request for each extension; the state waits for the answers. A
+     * completed deactivation publishes idle; every other answer publishes what it would for an
+     * activation.
+     */
     void deactivateAll();
 
     [[nodiscard]] bool isActive(Extension extension) const;
