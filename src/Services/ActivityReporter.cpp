@@ -155,8 +155,10 @@ void ActivityReporter::append(const ActivityEvent& event)
 
 bool ActivityReporter::isMeasurable(const QString& identifier) const
 {
+    // A text of at most 200 UTF-16 units has at most 200 characters: no need to count them.
     return m_identifierPattern.match(identifier).hasMatch() &&
-           UnicodeText::characterCount(identifier) <= maximumIdentifierLength;
+           (identifier.size() <= maximumIdentifierLength ||
+            UnicodeText::characterCount(identifier) <= maximumIdentifierLength);
 }
 
 void ActivityReporter::openSegment(const RunningApplication& application, const QDateTime& now)
