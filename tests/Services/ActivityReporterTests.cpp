@@ -1,9 +1,11 @@
 #include "Services/ActivityReporter.h"
 
+#include "TestSupport/ScopedEnvironment.h"
 #include "TestSupport/ScriptedApplicationActivity.h"
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 #include <map>
 
@@ -295,11 +297,23 @@ TEST_F(ActivityReporterTest, FirstCheckpointAfterLocalMidnightStartsTheNewDay)
 
 TEST_F(ActivityReporterTest, DayIsTheLocalCalendarDay)
 {
-    // 11:30 UTC on the 15th is half past midnight of the 16th in Auckland (UTC+13).
-    clock.set(QDateTime(QDate(2025, 1, 15), QTime(11, 0), Qt::UTC));
-    startWith(app("org.example.A"));
-    clock.advance(60);
-    EXPECT_EQ(reporter.usageReport()->date, QStringLiteral("2025-01-16"));
+    std::optional<AppUsageReport> report;
+    {
+        // A zone far from UTC, so that a day taken in UTC shows: 11:30 UTC on the 15th is
+        // half past midnight of the 16th in Auckland (UTC+13).
+        ScopedEnvironment environment;
+        environment.set("TZ", "Pacific/Auckland");
+        tzset();
+        ActivityReporter r(activity, clock);
+        clock.set(QDateTime(QDate(2025, 1, 15), QTime(11, 0), Qt::UTC));
+        activity.setFrontmost(app("org.example.A"));
+        r.startUsageTracking();
+        clock.advance(60);
+        report = r.usageReport();
+    }
+    tzset();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->date, QStringLiteral("2025-01-16"));
 }
 
 TEST_F(ActivityReporterTest, ReportHoldsAtMost500Applications)

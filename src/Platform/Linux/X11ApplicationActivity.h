@@ -11,8 +11,12 @@
  * _GTK_APPLICATION_ID, else its _KDE_NET_WM_DESKTOP_FILE; the name is that desktop entry's
  * Name in the user's locale, else the class part of WM_CLASS.
  *
+ * frontmostApplication() answers from what the thread last read, without asking the server.
+ *
  * Without a usable X display (none set, a Wayland session, a server that cannot be reached)
- * it says so in one log line, reports no application and never calls a handler.
+ * it says so in one log line, reports no application and never calls a handler. A connection
+ * lost later is logged once; handlers then receive an application with neither identifier nor
+ * name, and nothing is in front from then on.
  */
 class X11ApplicationActivity final : public ApplicationActivity {
 public:
