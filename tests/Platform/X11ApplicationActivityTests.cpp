@@ -14,12 +14,18 @@
 
 #include <xcb/xcb.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <ostream>
+#include <string>
 #include <vector>
 
 void PrintTo(const RunningApplication& application, std::ostream* out)
@@ -119,6 +125,61 @@ private:
 
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_NONE;
+};
+
+// A second X server of the test's own, which it can take away. Started with fork and exec, not
+// QProcess, whose vfork-style start confuses ThreadSanitizer.
+class PrivateXServer {
+public:
+    PrivateXServer()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", nullptr);
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        // Xvfb writes its display number once it accepts connections, maybe in pieces; the
+        // pipe stays open, as a write to a closed one would end the server.
+        m_output = fds[0];
+        pollfd readable{m_output, POLLIN, 0};
+        QByteArray text;
+        while (m_pid > 0 && !text.contains('\n') && ::poll(&readable, 1, 20000) == 1) {
+            char buffer[16];
+            const auto n = ::read(m_output, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            text.append(buffer, n);
+        }
+        if (text.contains('\n'))
+            m_display = text.trimmed();
+    }
+    ~PrivateXServer() { stop(); }
+
+    /** ":N", or empty when the server did not start. */
+    QByteArray display() const { return m_display.isEmpty() ? QByteArray() : ':' + m_display; }
+
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+        if (m_output >= 0)
+            ::close(m_output);
+        m_output = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_output = -1;
+    QByteArray m_display;
 };
 
 // Collects what a handler receives on the backend's thread.
@@ -298,6 +359,32 @@ TEST_F(X11ApplicationActivityTest, EndedSubscriptionIsNotCalled)
     // Handlers run in the order they were added: the ended one would have run first.
     EXPECT_EQ(kept.at(0), app("org.example.Editor", "Bearbeiter"));
     EXPECT_EQ(ended.count(), 0u);
+}
+
+TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
+{
+    PrivateXServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    environment.set("DISPLAY", server.display());
+
+    const Log::Capture log;
+    std::optional<RunningApplication> lost;
+    {
+        XClient client;
+        ASSERT_TRUE(client.connected());
+        client.setActive(client.createWindow({"org.example.Editor", std::nullopt, std::nullopt}));
+        X11ApplicationActivity activity;
+        ASSERT_EQ(activity.frontmostApplication(), app("org.example.Editor", "Bearbeiter"));
+        Recorder recorder;
+        const Subscription subscription = activity.addActivationObserver(recorder.handler());
+
+        server.stop();
+        lost = recorder.at(0);
+        EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+    }
+    EXPECT_EQ(lost, app(std::nullopt, std::nullopt));
+    EXPECT_EQ(log.messages(),
+              QStringList{"Foreground application tracking stopped: the X connection was lost"});
 }
 
 TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneLogLine)
