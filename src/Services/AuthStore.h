@@ -26,8 +26,8 @@ class AuthStore : public RenewedTokenReceiver {
     Q_OBJECT
 public:
     /**
-     * api, keychain, facts and bundle must outlive the store. Queues the start-up task (attach
-     * to the client, then bootstrap()) on the event loop and returns at once.
+     * api, keychain and facts must outlive the store; the bundle is copied. Queues the start-up
+     * task (attach to the client, then bootstrap()) on the event loop and returns at once.
      */
     AuthStore(ApiClient& api, KeychainStore& keychain,
               const DeviceFacts& facts = DeviceFacts::system(),
@@ -63,7 +63,7 @@ private:
     ApiClient& m_api;
     KeychainStore& m_keychain;
     const DeviceFacts& m_facts;
-    const BundleInfo& m_bundle;
+    const BundleInfo m_bundle;
 
     Observable<bool> m_enrolled{false};
     Observable<std::optional<QUuid>> m_deviceId{std::nullopt};
