@@ -167,6 +167,8 @@ void DevService::addRoutes()
                  });
     m_http.route("/admin/state", Method::Get,
                  [this](const QHttpServerRequest& r) { return finish(r, state()); });
+    m_http.route("/admin/requests", Method::Get,
+                 [this](const QHttpServerRequest& r) { return finish(r, requests()); });
 
     m_http.setMissingHandler([this](const QHttpServerRequest& request,
                                     QHttpServerResponder&& responder) {
@@ -200,6 +202,8 @@ QHttpServerResponse DevService::serveDevice(const QHttpServerRequest& request, c
 
 QHttpServerResponse DevService::finish(const QHttpServerRequest& request, const Reply& reply)
 {
+    if (request.url().path().startsWith(QStringLiteral("/api/")))
+        recordRequest(request, reply);
     m_writeLine(QStringLiteral("%1 %2 %3 %4")
                     .arg(methodText(request.method()), request.url().path(QUrl::FullyEncoded),
                          QString::number(reply.status),
@@ -332,4 +336,42 @@ DevService::Reply DevService::state()
         {"devices", m_registry.devicesJson()},
     };
     return {200, Json::write(state), {}};
+}
+
+void DevService::recordRequest(const QHttpServerRequest& request, const Reply& reply)
+{
+    constexpr std::size_t kept = 200;
+    Json::Value headers = Json::Value::object();
+    for (const auto& [name, value] : request.headers()) {
+        std::string text = value.toStdString();
+        if (name.compare("Authorization", Qt::CaseInsensitive) == 0) {
+            const QByteArray scheme = "Bearer ";
+            const bool known =
+                value.startsWith(scheme) &&
+                m_registry.deviceWithToken(QString::fromLatin1(value.mid(scheme.size())));
+            text = value.startsWith(scheme)
+                       ? (known ? "Bearer <device token>" : "Bearer <unknown token>")
+                       : "<not a bearer token>";
+        }
+        headers[name.toStdString()] = text;
+    }
+    Json::Value entry = {
+        {"method", methodText(request.method()).toStdString()},
+        {"path", request.url().path(QUrl::FullyEncoded).toStdString()},
+        {"status", reply.status},
+        {"device", reply.deviceId.toStdString()},
+        {"headers", std::move(headers)},
+        {"body", request.body().toStdString()},
+    };
+    m_requests.push_back(std::move(entry));
+    if (m_requests.size() > kept)
+        m_requests.pop_front();
+}
+
+DevService::Reply DevService::requests() const
+{
+    Json::Value list = Json::Value::array();
+    for (const auto& entry : m_requests)
+        list.push_back(entry);
+    return {200, Json::write(list), {}};
 }

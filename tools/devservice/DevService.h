@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 
 class QHttpServerRequest;
@@ -17,7 +18,8 @@ class TrackingTcpServer;
 /**
  * The local stand-in for the service: the six device calls under /api/v1/device/ and the admin
  * calls under /admin/, over plain HTTP. Every call is written as one line (method, path, status,
- * device id or "-"); tokens never are.
+ * device id or "-"); tokens never are. GET /admin/requests shows the latest device calls with
+ * their headers and bodies, the bearer token replaced by what it named.
  */
 class DevService final : public QObject {
     Q_OBJECT
@@ -61,6 +63,8 @@ private:
     Reply revoke(const QString& deviceId);
     Reply renewToken(const QString& deviceId);
     Reply state();
+    Reply requests() const;
+    void recordRequest(const QHttpServerRequest& request, const Reply& reply);
 
     Options m_options;
     LineWriter m_writeLine;
@@ -69,4 +73,5 @@ private:
     QHttpServer m_http;
     TrackingTcpServer* m_tcp = nullptr;
     QMap<QString, qint64> m_calls;
+    std::deque<Json::Value> m_requests; // the latest device calls, newest last
 };
