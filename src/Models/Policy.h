@@ -14,7 +14,7 @@
 
 /**
  * The parent's filtering policy. Read from JSON only, tolerantly (alternative keys and
- * defaults, Part 1.4); never encoded. Built directly from all eleven values in field order.
+ * defaults); never encoded. Built directly from all eleven values in field order.
  */
 struct Policy {
     static constexpr std::string_view typeName = "Policy";
