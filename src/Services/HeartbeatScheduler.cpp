@@ -26,11 +26,32 @@ HeartbeatScheduler::Config validated(const HeartbeatScheduler::Config& config)
     return config;
 }
 
-ApiError asApiError(const std::exception& e)
+/** How a call ended: its result, or the error it threw as an ApiError. */
+template <typename T> struct Outcome {
+    std::optional<T> value;
+    std::optional<ApiError> failure;
+};
+template <> struct Outcome<void> {
+    std::optional<ApiError> failure;
+};
+
+/** Awaits the call; any error other than an ApiError becomes unexpected with its description. */
+template <typename T> QCoro::Task<Outcome<T>> outcomeOf(QCoro::Task<T> call)
 {
-    if (const auto* api = dynamic_cast<const ApiError*>(&e))
-        return *api;
-    return ApiError::unexpected(QString::fromUtf8(e.what()));
+    Outcome<T> outcome;
+    try {
+        if constexpr (std::is_void_v<T>)
+            co_await std::move(call);
+        else
+            outcome.value = co_await std::move(call);
+    } catch (const ApiError& e) {
+        outcome.failure = e;
+    } catch (const std::exception& e) {
+        outcome.failure = ApiError::unexpected(QString::fromUtf8(e.what()));
+    } catch (...) {
+        outcome.failure = ApiError::unexpected(QStringLiteral("unknown error"));
+    }
+    co_return outcome;
 }
 
 } // namespace
@@ -106,18 +127,12 @@ QCoro::Task<> HeartbeatScheduler::sendHeartbeat()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
-    std::optional<ApiError> failure;
-    try {
-        co_await m_api.heartbeat(buildHeartbeat());
-    } catch (const std::exception& e) {
-        failure = asApiError(e);
-    } catch (...) {
-        failure = ApiError::unexpected(QStringLiteral("unknown error"));
-    }
+    auto call = outcomeOf(m_api.heartbeat(buildHeartbeat()));
+    const auto outcome = co_await std::move(call);
     if (!self)
         co_return;
-    if (failure) {
-        co_await handleFailure(std::move(failure));
+    if (outcome.failure) {
+        co_await handleFailure(*outcome.failure);
         co_return;
     }
     m_lastHeartbeatAt.set(m_clock.now());
@@ -129,25 +144,18 @@ QCoro::Task<> HeartbeatScheduler::pullPolicy()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
-    std::optional<Policy> policy;
-    std::optional<ApiError> failure;
-    try {
-        policy = co_await m_api.fetchPolicy();
-    } catch (const std::exception& e) {
-        failure = asApiError(e);
-    } catch (...) {
-        failure = ApiError::unexpected(QStringLiteral("unknown error"));
-    }
+    auto call = outcomeOf(m_api.fetchPolicy());
+    const auto outcome = co_await std::move(call);
     if (!self)
         co_return;
-    if (failure) {
-        co_await handleFailure(std::move(failure));
+    if (outcome.failure) {
+        co_await handleFailure(*outcome.failure);
         co_return;
     }
     m_lastPolicyPullAt.set(m_clock.now());
-    m_latestPolicy.set(policy);
+    m_latestPolicy.set(outcome.value);
     m_lastError.set(std::nullopt);
-    m_policyPublisher.emit(*policy);
+    m_policyPublisher.emit(*outcome.value);
 }
 
 QCoro::Task<> HeartbeatScheduler::flushActivity()
@@ -158,22 +166,15 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
 
     const QList<ActivityEvent> batch = m_activity.drain();
     if (!batch.isEmpty()) {
-        bool unauthorized = false;
-        bool failed = false;
-        try {
-            co_await m_api.reportActivity(batch);
-        } catch (const std::exception& e) {
-            failed = true;
-            unauthorized = asApiError(e).isUnauthorized();
-        } catch (...) {
-            failed = true;
-        }
+        auto call = outcomeOf(m_api.reportActivity(batch));
+        const auto outcome = co_await std::move(call);
+        const auto& failure = outcome.failure;
         // The reporter outlives the scheduler: the batch goes back even if we are gone.
-        if (failed)
+        if (failure)
             m_activity.reinsert(batch);
         if (!self)
             co_return;
-        if (unauthorized)
+        if (failure && failure->isUnauthorized())
             co_await stopAndUnenroll();
         if (!self)
             co_return;
@@ -182,14 +183,10 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
     const std::optional<AppUsageReport> report = m_activity.usageReport();
     if (!report)
         co_return;
-    bool unauthorized = false;
-    try {
-        co_await m_api.reportAppUsage(*report);
-    } catch (const std::exception& e) {
-        unauthorized = asApiError(e).isUnauthorized();
-    } catch (...) {
-    }
-    if (self && unauthorized)
+    auto call = outcomeOf(m_api.reportAppUsage(*report));
+    const auto outcome = co_await std::move(call);
+    const auto& failure = outcome.failure;
+    if (self && failure && failure->isUnauthorized())
         co_await stopAndUnenroll();
 }
 
@@ -200,10 +197,10 @@ HeartbeatRequest HeartbeatScheduler::buildHeartbeat() const
     return HeartbeatRequest::make(appVersion, std::nullopt, m_currentNetworkLabel);
 }
 
-QCoro::Task<> HeartbeatScheduler::handleFailure(std::optional<ApiError> error)
+QCoro::Task<> HeartbeatScheduler::handleFailure(ApiError error)
 {
     m_lastError.set(error);
-    if (error->isUnauthorized())
+    if (error.isUnauthorized())
         co_await stopAndUnenroll();
 }
 

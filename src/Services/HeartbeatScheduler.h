@@ -95,7 +95,7 @@ private:
     QCoro::Task<> flushActivity();
     [[nodiscard]] HeartbeatRequest buildHeartbeat() const;
     /** Records a heartbeat or policy failure; a 401 also stops and unpairs. */
-    QCoro::Task<> handleFailure(std::optional<ApiError> error);
+    QCoro::Task<> handleFailure(ApiError error);
     QCoro::Task<> stopAndUnenroll();
     void wireSleepWakeObservers();
     void startPathMonitor();
