@@ -5,9 +5,12 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 
 /** The service's problem-details error body. Every member is optional. */
 struct ApiErrorBody {
+    static constexpr std::string_view typeName = "ApiErrorBody";
+
     std::optional<int> status;
     std::optional<QString> type;
     std::optional<QString> title;

@@ -15,6 +15,26 @@ DecodingError::DecodingError(const std::string& path, const std::string& reason)
 {
 }
 
+namespace {
+
+/**
+ * The parser's message without the text it last read: an answer may hold a credential (the
+ * enrolment answer holds the device token), and no error text may carry one.
+ */
+std::string withoutLastRead(const std::string& message)
+{
+    static const std::string marker = "; last read: '";
+    const auto start = message.find(marker);
+    if (start == std::string::npos)
+        return message;
+    const auto expected = message.rfind("'; expected ");
+    if (expected != std::string::npos && expected >= start + marker.size() - 1)
+        return message.substr(0, start) + message.substr(expected + 1);
+    return message.substr(0, start);
+}
+
+} // namespace
+
 Value parse(const QByteArray& bytes)
 {
     // A raw NUL is never valid JSON text, but the parser stops at one after a number.
@@ -22,8 +42,11 @@ Value parse(const QByteArray& bytes)
         throw DecodingError({}, "not valid JSON: NUL byte in the text");
     try {
         return Value::parse(bytes.cbegin(), bytes.cend());
+    } catch (const nlohmann::json::parse_error& e) {
+        throw DecodingError({}, "not valid JSON: " + withoutLastRead(e.what()));
     } catch (const nlohmann::json::exception& e) {
-        throw DecodingError({}, std::string("not valid JSON: ") + e.what());
+        // Number overflow and the like name the offending text: keep only the kind.
+        throw DecodingError({}, "not valid JSON: error " + std::to_string(e.id));
     }
 }
 

@@ -14,7 +14,7 @@ QString format(const QDateTime& instant)
 std::optional<QDateTime> parse(const QString& text)
 {
     static const QRegularExpression pattern(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?(?:([Zz])|([+-])(\d{2}):(\d{2}))$)"));
+        R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\.([0-9]+))?(?:([Zz])|([+-])([0-9]{2}):([0-9]{2}))$)"));
     const auto m = pattern.match(text);
     if (!m.hasMatch())
         return std::nullopt;
