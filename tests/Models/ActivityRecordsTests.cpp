@@ -8,6 +8,8 @@
 #include "Models/TamperReport.h"
 #include "Support/UnicodeText.h"
 
+#include "TestSupport/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

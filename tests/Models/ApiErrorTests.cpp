@@ -1,6 +1,8 @@
 #include "Models/ApiError.h"
 #include "Models/ApiErrorBody.h"
 
+#include "TestSupport/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

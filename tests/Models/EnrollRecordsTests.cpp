@@ -5,6 +5,8 @@
 #include "Models/HeartbeatResponse.h"
 #include "Support/UnicodeText.h"
 
+#include "TestSupport/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

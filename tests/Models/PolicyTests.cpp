@@ -1,5 +1,7 @@
 #include "Models/Policy.h"
 
+#include "TestSupport/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {
