@@ -15,5 +15,5 @@ struct EmptyResponse {
 /** Reads nothing: not only objects but any JSON value gives an EmptyResponse. */
 template <>
 struct Json::Codec<EmptyResponse> {
-    static EmptyResponse read(const Value&, const std::string&) { return {}; }
+    static EmptyResponse read(const Node&, const std::string&) { return {}; }
 };

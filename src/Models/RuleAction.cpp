@@ -2,6 +2,8 @@
 
 #include "Support/UnicodeText.h"
 
+#include <algorithm>
+
 QString ruleActionText(RuleAction action)
 {
     return action == RuleAction::allow ? QStringLiteral("allow") : QStringLiteral("block");
@@ -16,10 +18,20 @@ std::optional<RuleAction> ruleActionFromText(const QString& text)
     return std::nullopt;
 }
 
-RuleAction Json::Codec<RuleAction>::read(const Value& v, const std::string& path)
+RuleAction Json::Codec<RuleAction>::read(const Node& v, const std::string& path)
 {
-    const QString text = Codec<QString>::read(v, path);
-    if (auto action = ruleActionFromText(UnicodeText::lowercased(text)))
+    if (!v.isString())
+        throw DecodingError(path, "expected a string, found " + typeName(v));
+    // The exact words need no lower-casing; other ASCII lower-cases the same either way; only
+    // other texts need full Unicode lower-casing (KELVIN SIGN lower-cases to "k").
+    const std::string_view raw = v.text();
+    if (raw == "allow")
+        return RuleAction::allow;
+    if (raw == "block")
+        return RuleAction::block;
+    const QString text = QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (auto action = ruleActionFromText(ascii ? text.toLower() : UnicodeText::lowercased(text)))
         return *action;
     throw DecodingError(path, "unknown rule action");
 }

@@ -18,6 +18,6 @@ std::optional<RuleAction> ruleActionFromText(const QString& text);
 /** A single JSON string, compared after lower-casing; anything else is "unknown rule action". */
 template <>
 struct Json::Codec<RuleAction> {
-    static RuleAction read(const Value& v, const std::string& path);
+    static RuleAction read(const Node& v, const std::string& path);
     static Value write(RuleAction action);
 };

@@ -11,9 +11,12 @@
 
 #include <concepts>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 /**
  * The wire conventions every record follows: keys are field names; a missing key and null
@@ -24,6 +27,10 @@
  *
  * A record R takes part by providing `static R fromJson(const Json::Reader&)` and/or
  * `Json::Value toJson() const`.
+ *
+ * Reading goes through Node, a read-only view of either a parsed Document (the fast path that
+ * decode() takes: one strict parse into a flat table, no allocation per value) or an
+ * nlohmann value (Value converts to Node implicitly). Writing builds nlohmann values.
  */
 namespace Json {
 
@@ -36,12 +43,132 @@ public:
     [[nodiscard]] const std::string& path() const { return m_path; }
     [[nodiscard]] const std::string& reason() const { return m_reason; }
 
+    /** The same failure seen from the enclosing value at prefix ("a" + "[2].b" = "a[2].b"). */
+    [[nodiscard]] static DecodingError nested(const std::string& prefix, const DecodingError& inner);
+
 private:
     std::string m_path;
     std::string m_reason;
 };
 
-/** Strict RFC 8259 parsing of a whole document; throws DecodingError. */
+class Node;
+
+/**
+ * One JSON text parsed strictly (RFC 8259; see Json.cpp) into a flat table. Throws
+ * DecodingError for text that is not JSON. Nodes taken from it live as long as it does.
+ */
+class Document {
+public:
+    explicit Document(const QByteArray& bytes);
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    [[nodiscard]] Node root() const;
+
+    enum class Kind : std::uint8_t { null, boolean, integer, unsignedInteger, floating, string, array, object };
+
+    /** One value; containers are followed by their members (key, value, key, value...). */
+    struct Entry {
+        Kind kind = Kind::null;
+        std::uint32_t count = 0; ///< elements, or members of an object
+        std::uint32_t next = 0;  ///< index just past this value and everything inside it
+        union {
+            bool boolean;
+            std::int64_t integer;
+            std::uint64_t unsignedInteger;
+            double floating;
+            struct {
+                const char* data;
+                std::uint32_t size;
+            } text;
+        };
+        Entry() : integer(0) {}
+    };
+
+private:
+    friend class Node;
+    friend class Parser;
+    QByteArray m_bytes;
+    std::vector<Entry> m_entries;
+    std::deque<std::string> m_unescaped; ///< texts that held escapes
+};
+
+/** A read-only view of one JSON value. */
+class Node {
+public:
+    using Kind = Document::Kind;
+
+    Node(const Value& value) : m_value(&value) {} // NOLINT: implicit on purpose
+    Node(const Document* document, std::uint32_t index) : m_document(document), m_index(index) {}
+
+    [[nodiscard]] Kind kind() const;
+    [[nodiscard]] bool isNull() const { return kind() == Kind::null; }
+    [[nodiscard]] bool isObject() const { return kind() == Kind::object; }
+    [[nodiscard]] bool isArray() const { return kind() == Kind::array; }
+    [[nodiscard]] bool isString() const { return kind() == Kind::string; }
+
+    /** Accessors for the matching kind only. */
+    [[nodiscard]] bool boolean() const;
+    [[nodiscard]] std::int64_t integer() const;
+    [[nodiscard]] std::uint64_t unsignedInteger() const;
+    [[nodiscard]] double floating() const;
+    [[nodiscard]] std::string_view text() const;
+
+    /** Elements of an array, members of an object. */
+    [[nodiscard]] std::size_t size() const;
+
+    /** Calls visit(node) for each array element in order. */
+    template <typename Visit>
+    void forEachElement(Visit&& visit) const
+    {
+        if (m_value) {
+            for (const auto& element : *m_value)
+                visit(Node(element));
+            return;
+        }
+        const auto& entries = m_document->m_entries;
+        std::uint32_t i = m_index + 1;
+        for (std::uint32_t n = 0; n < entries[m_index].count; ++n) {
+            visit(Node(m_document, i));
+            i = entries[i].next;
+        }
+    }
+
+    /** Calls visit(key, node) for each object member in order (a repeated key: each time). */
+    template <typename Visit>
+    void forEachMember(Visit&& visit) const
+    {
+        if (m_value) {
+            for (auto it = m_value->begin(); it != m_value->end(); ++it)
+                visit(std::string_view(it.key()), Node(it.value()));
+            return;
+        }
+        const auto& entries = m_document->m_entries;
+        std::uint32_t i = m_index + 1;
+        for (std::uint32_t n = 0; n < entries[m_index].count; ++n) {
+            visit(Node(m_document, i).text(), Node(m_document, i + 1));
+            i = entries[i + 1].next;
+        }
+    }
+
+    /** The member under key (the last one when repeated, as nlohmann keeps), if any. */
+    [[nodiscard]] std::optional<Node> find(std::string_view key) const;
+
+    /** A copy as an nlohmann value. */
+    [[nodiscard]] Value toValue() const;
+
+private:
+    const Value* m_value = nullptr;
+    const Document* m_document = nullptr;
+    std::uint32_t m_index = 0;
+};
+
+inline Node Document::root() const
+{
+    return Node(this, 0);
+}
+
+/** Strict RFC 8259 parsing of a whole document into an nlohmann value; throws DecodingError. */
 Value parse(const QByteArray& bytes);
 
 /** Compact text. */
@@ -49,7 +176,7 @@ QByteArray write(const Value& value);
 
 std::string joinPath(const std::string& path, const std::string& key);
 std::string indexPath(const std::string& path, std::size_t index);
-std::string typeName(const Value& value);
+std::string typeName(const Node& value);
 
 template <typename T, typename = void>
 struct Codec;
@@ -58,7 +185,7 @@ struct Codec;
 class Reader {
 public:
     /** Throws DecodingError unless value is an object. */
-    Reader(const Value& value, std::string path);
+    Reader(Node value, std::string path);
 
     /** The key is there and not null. */
     [[nodiscard]] bool isPresent(const char* key) const;
@@ -66,29 +193,40 @@ public:
     template <typename T>
     [[nodiscard]] T required(const char* key) const
     {
-        const Value* v = member(key);
+        const std::optional<Node> v = member(key);
         if (!v)
             throw DecodingError(joinPath(m_path, key), "required key is missing");
-        if (v->is_null())
+        if (v->isNull())
             throw DecodingError(joinPath(m_path, key), "required value is null");
-        return Codec<T>::read(*v, joinPath(m_path, key));
+        return read<T>(*v, key);
     }
 
     template <typename T>
     [[nodiscard]] std::optional<T> optional(const char* key) const
     {
-        const Value* v = member(key);
-        if (!v || v->is_null())
+        const std::optional<Node> v = member(key);
+        if (!v || v->isNull())
             return std::nullopt;
-        return Codec<T>::read(*v, joinPath(m_path, key));
+        return read<T>(*v, key);
     }
 
     [[nodiscard]] const std::string& path() const { return m_path; }
 
 private:
-    const Value* member(const char* key) const;
+    [[nodiscard]] std::optional<Node> member(const char* key) const { return m_object.find(key); }
 
-    const Value& m_object;
+    // The path is put together only when something fails: decoding stays allocation-free.
+    template <typename T>
+    T read(const Node& v, const char* key) const
+    {
+        try {
+            return Codec<T>::read(v, std::string());
+        } catch (const DecodingError& e) {
+            throw DecodingError::nested(joinPath(m_path, key), e);
+        }
+    }
+
+    Node m_object;
     std::string m_path;
 };
 
@@ -120,7 +258,8 @@ private:
 template <typename R>
 R decode(const QByteArray& bytes)
 {
-    return Codec<R>::read(parse(bytes), std::string());
+    const Document document(bytes);
+    return Codec<R>::read(document.root(), std::string());
 }
 
 /** Encodes record R as compact JSON. */
@@ -134,51 +273,58 @@ QByteArray encode(const R& record)
 
 template <>
 struct Codec<QString> {
-    static QString read(const Value& v, const std::string& path);
+    static QString read(const Node& v, const std::string& path);
     static Value write(const QString& s);
 };
 
 template <>
 struct Codec<bool> {
-    static bool read(const Value& v, const std::string& path);
+    static bool read(const Node& v, const std::string& path);
     static Value write(bool b) { return b; }
 };
 
 template <>
 struct Codec<std::int64_t> {
-    static std::int64_t read(const Value& v, const std::string& path);
+    static std::int64_t read(const Node& v, const std::string& path);
     static Value write(std::int64_t n) { return n; }
 };
 
 template <>
 struct Codec<int> {
-    static int read(const Value& v, const std::string& path);
+    static int read(const Node& v, const std::string& path);
     static Value write(int n) { return n; }
 };
 
 template <>
 struct Codec<QUuid> {
-    static QUuid read(const Value& v, const std::string& path);
+    static QUuid read(const Node& v, const std::string& path);
     static Value write(const QUuid& id);
 };
 
 /** Instants, read by the date-decoding rule ("bad date") and written as RFC 3339 UTC. */
 template <>
 struct Codec<QDateTime> {
-    static QDateTime read(const Value& v, const std::string& path);
+    static QDateTime read(const Node& v, const std::string& path);
     static Value write(const QDateTime& instant);
 };
 
 template <typename T>
 struct Codec<QList<T>> {
-    static QList<T> read(const Value& v, const std::string& path)
+    static QList<T> read(const Node& v, const std::string& path)
     {
-        if (!v.is_array())
+        if (!v.isArray())
             throw DecodingError(path, "expected an array, found " + typeName(v));
         QList<T> list;
         list.reserve(static_cast<qsizetype>(v.size()));
-        for (std::size_t i = 0; i < v.size(); ++i)
-            list.push_back(Codec<T>::read(v[i], indexPath(path, i)));
+        std::size_t i = 0;
+        v.forEachElement([&](const Node& element) {
+            try {
+                list.push_back(Codec<T>::read(element, std::string()));
+            } catch (const DecodingError& e) {
+                throw DecodingError::nested(indexPath(path, i), e);
+            }
+            ++i;
+        });
         return list;
     }
     static Value write(const QList<T>& list)
@@ -193,7 +339,7 @@ struct Codec<QList<T>> {
 /** Maps of text to text: JSON objects whose members are all strings. */
 template <>
 struct Codec<QMap<QString, QString>> {
-    static QMap<QString, QString> read(const Value& v, const std::string& path);
+    static QMap<QString, QString> read(const Node& v, const std::string& path);
     static Value write(const QMap<QString, QString>& map);
 };
 
@@ -210,7 +356,7 @@ concept WritableRecord = requires(const R& record) {
 template <typename R>
     requires(ReadableRecord<R> || WritableRecord<R>)
 struct Codec<R, void> {
-    static R read(const Value& v, const std::string& path)
+    static R read(const Node& v, const std::string& path)
         requires ReadableRecord<R>
     {
         return R::fromJson(Reader(v, path));

@@ -336,7 +336,7 @@ ScriptedHttpServer::~ScriptedHttpServer()
     closeAllConnections();
     d->listener.close();
     // The sockets' handlers reach into d: end them before d goes.
-    const auto sockets = findChildren<QTcpSocket*>();
+    const auto sockets = findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
     for (QTcpSocket* socket : sockets) {
         socket->disconnect(this);
         delete socket;

@@ -1,0 +1,149 @@
+// HTTPS against the scripted server, with a CA that the test makes with the openssl command
+// line and installs as trusted for this process.
+#include "TestSupport/ApiClientFixture.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
+
+using namespace std::chrono_literals;
+using Answer = ScriptedHttpServer::Answer;
+
+namespace {
+
+const char* kPolicyAnswer = R"({"childId":"11111111-2222-3333-4444-555555555555"})";
+
+/** A CA and two server certificates it issued: one for 127.0.0.1, one for another host. */
+class TestPki {
+public:
+    bool make()
+    {
+        if (!m_dir.isValid())
+            return false;
+        return run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"), "-days", "2",
+                    "-subj", "/CN=Orvane Test CA", "-addext",
+                    "basicConstraints=critical,CA:TRUE", "-addext",
+                    "keyUsage=critical,keyCertSign,cRLSign"}) &&
+               issue("good", "IP:127.0.0.1,DNS:localhost") &&
+               issue("other", "DNS:api.orvane.test");
+    }
+
+    QSslCertificate ca() const { return certificate("ca.pem"); }
+    QSslCertificate certificate(const QString& name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? QSslCertificate(&f, QSsl::Pem) : QSslCertificate();
+    }
+    QSslKey key(const QString& name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? QSslKey(&f, QSsl::Ec, QSsl::Pem) : QSslKey();
+    }
+
+private:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    bool issue(const QString& name, const QString& altNames)
+    {
+        QFile ext(path(name + ".ext"));
+        if (!ext.open(QIODevice::WriteOnly))
+            return false;
+        ext.write(("subjectAltName=" + altNames + "\nextendedKeyUsage=serverAuth\n").toUtf8());
+        ext.close();
+        return run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                    "-keyout", path(name + ".key"), "-out", path(name + ".csr"), "-subj",
+                    "/CN=" + name}) &&
+               run({"x509", "-req", "-in", path(name + ".csr"), "-CA", path("ca.pem"), "-CAkey",
+                    path("ca.key"), "-CAcreateserial", "-out", path(name + ".pem"), "-days", "2",
+                    "-extfile", path(name + ".ext")});
+    }
+
+    bool run(const QStringList& arguments)
+    {
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(QStringLiteral("openssl"), arguments);
+        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
+            ADD_FAILURE() << "openssl " << arguments.join(' ').toStdString() << ": "
+                          << openssl.readAll().toStdString();
+            return false;
+        }
+        return true;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+class ApiClientTls : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        pki = new TestPki;
+        ASSERT_TRUE(pki->make());
+        // Installed as trusted for this process, beside the system's roots.
+        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+        conf.addCaCertificate(pki->ca());
+        QSslConfiguration::setDefaultConfiguration(conf);
+    }
+    static void TearDownTestSuite()
+    {
+        delete pki;
+        pki = nullptr;
+    }
+
+    std::unique_ptr<ApiClient> clientFor(const QUrl& base, std::chrono::milliseconds timeout = 5s)
+    {
+        return std::make_unique<ApiClient>(&session, base, QStringLiteral("test-client/1.0"),
+                                           timeout, BundleInfo());
+    }
+
+    static inline TestPki* pki = nullptr;
+    QNetworkAccessManager session;
+};
+
+TEST_F(ApiClientTls, ExchangeWithACertificateOfTheTestCa)
+{
+    ASSERT_TRUE(QSslSocket::supportsSsl());
+    ScriptedHttpServer server;
+    ASSERT_TRUE(server.listenTls(pki->certificate("good.pem"), pki->key("good.key")));
+    EXPECT_EQ(server.url().scheme(), QStringLiteral("https"));
+    auto client = clientFor(server.url("/api/v1"));
+    client->setAccessToken(QStringLiteral("tls-token"));
+    server.enqueue(Answer::json(200, kPolicyAnswer));
+    const Policy policy = await(client->fetchPolicy());
+    EXPECT_EQ(policy.childId, QUuid("{11111111-2222-3333-4444-555555555555}"));
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].target, QByteArray("/api/v1/device/policy"));
+    EXPECT_EQ(server.requests()[0].header("Authorization"), QByteArray("Bearer tls-token"));
+}
+
+TEST_F(ApiClientTls, CertificateForAnotherHostIsRefused)
+{
+    ScriptedHttpServer server;
+    ASSERT_TRUE(server.listenTls(pki->certificate("other.pem"), pki->key("other.key")));
+    auto client = clientFor(server.url("/api/v1"));
+    client->setAccessToken(QStringLiteral("tls-token"));
+    const auto error = apiErrorOf(client->fetchPolicy());
+    ASSERT_TRUE(error.has_value());
+    const auto* network = error->as<ApiError::Network>();
+    ASSERT_NE(network, nullptr) << error->what();
+    EXPECT_FALSE(network->underlying.isEmpty());
+    EXPECT_TRUE(server.requests().isEmpty()) << "nothing, the token least of all, was sent";
+}
+
+TEST_F(ApiClientTls, PlainHttpAnswerToHttpsIsNetwork)
+{
+    ScriptedHttpServer plain;
+    ASSERT_TRUE(plain.listen());
+    QUrl base = plain.url("/api/v1");
+    base.setScheme(QStringLiteral("https"));
+    // The plain server waits for a request it never gets; the handshake times out.
+    auto client = clientFor(base, 500ms);
+    const auto error = apiErrorOf(client->fetchPolicy());
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->as<ApiError::Network>(), nullptr) << error->what();
+}
+
+} // namespace

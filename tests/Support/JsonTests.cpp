@@ -1,0 +1,210 @@
+// The JSON conventions every record follows (src/Support/Json).
+#include "Support/Json.h"
+#include "TestSupport/QtPrinters.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Inner {
+    QString name;
+    std::optional<int> count;
+    static Inner fromJson(const Json::Reader& r) { return {r.required<QString>("name"), r.optional<int>("count")}; }
+    [[nodiscard]] Json::Value toJson() const { return Json::Writer().put("name", name).put("count", count).take(); }
+};
+
+struct Outer {
+    QUuid id;
+    QList<Inner> items;
+    std::optional<QDateTime> when;
+    std::optional<QMap<QString, QString>> tags;
+    static Outer fromJson(const Json::Reader& r)
+    {
+        return {r.required<QUuid>("id"), r.required<QList<Inner>>("items"), r.optional<QDateTime>("when"),
+                r.optional<QMap<QString, QString>>("tags")};
+    }
+    [[nodiscard]] Json::Value toJson() const
+    {
+        return Json::Writer().put("id", id).put("items", items).put("when", when).put("tags", tags).take();
+    }
+};
+
+std::string errorOf(const QByteArray& json)
+{
+    try {
+        (void)Json::decode<Outer>(json);
+    } catch (const Json::DecodingError& e) {
+        return e.what();
+    }
+    return "(decoded)";
+}
+
+TEST(JsonConventions, KeyPathsInFailures)
+{
+    const char* id = R"("id":"11111111-2222-3333-4444-555555555555")";
+    const auto with = [id](const char* rest) { return QByteArray("{") + id + "," + rest + "}"; };
+    struct Case {
+        QByteArray json;
+        const char* error;
+    };
+    const Case cases[] = {
+        {with(R"("items":[])"), "(decoded)"},
+        {R"({"items":[]})", "id: required key is missing"},
+        {with(R"("items":[{"name":"a"},{"name":"b"},{"name":3}])"), "items[2].name: expected a string, found an integer"},
+        {with(R"("items":[{"name":"a","count":"x"}])"), "items[0].count: expected an integer, found a string"},
+        {with(R"("items":[{}])"), "items[0].name: required key is missing"},
+        {with(R"("items":[{"name":null}])"), "items[0].name: required value is null"},
+        {with(R"("items":[[]])"), "items[0]: expected an object, found an array"},
+        {with(R"("items":{})"), "items: expected an array, found an object"},
+        {with(R"("items":[],"when":"yesterday")"), "when: bad date"},
+        {with(R"("items":[],"tags":{"a":"b","c":false})"), "tags.c: expected a string, found a boolean"},
+        {with(R"("items":[],"tags":[])"), "tags: expected an object, found an array"},
+        {with(R"("items":[{"name":"a","count":4294967296}])"), "items[0].count: integer out of range"},
+        {"[]", "expected an object, found an array"},
+        {"", "not valid JSON: unexpected end of the text at byte 0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(errorOf(c.json), c.error) << c.json.toStdString();
+}
+
+TEST(JsonConventions, NullIsAbsentAndUnknownKeysAreIgnored)
+{
+    const Outer o = Json::decode<Outer>(
+        R"({"id":"11111111-2222-3333-4444-555555555555","items":[{"name":"a","count":null,"x":{"y":[1]}}],"when":null,"tags":null,"more":true})");
+    EXPECT_EQ(o.items.size(), 1);
+    EXPECT_EQ(o.items[0].count, std::nullopt);
+    EXPECT_EQ(o.when, std::nullopt);
+    EXPECT_EQ(o.tags, std::nullopt);
+}
+
+TEST(JsonConventions, KeysAreCaseSensitiveAndARepeatedKeyKeepsItsLastValue)
+{
+    EXPECT_EQ(errorOf(R"({"ID":"11111111-2222-3333-4444-555555555555","items":[]})"), "id: required key is missing");
+    const Inner i = Json::decode<Inner>(R"({"name":"first","name":"last"})");
+    EXPECT_EQ(i.name, QStringLiteral("last"));
+    const auto map = Json::decode<Outer>(
+        R"({"id":"11111111-2222-3333-4444-555555555555","items":[],"tags":{"k":"1","k":"2"}})").tags;
+    EXPECT_EQ(map->value("k"), QStringLiteral("2"));
+}
+
+TEST(JsonConventions, WritingIsCompactWithoutAbsentOptionals)
+{
+    const Outer o{QUuid("{abcdef01-2345-6789-abcd-ef0123456789}"), {{"a", std::nullopt}, {"b", 2}}, std::nullopt, std::nullopt};
+    EXPECT_EQ(Json::encode(o),
+              QByteArray(R"({"id":"ABCDEF01-2345-6789-ABCD-EF0123456789","items":[{"name":"a"},{"count":2,"name":"b"}]})"));
+    EXPECT_FALSE(Json::encode(o).contains("null"));
+    EXPECT_FALSE(Json::encode(o).contains(' '));
+}
+
+TEST(JsonConventions, UuidsUpperCaseOutEitherCaseIn)
+{
+    const QUuid id("{abcdef01-2345-6789-abcd-ef0123456789}");
+    for (const char* text : {"abcdef01-2345-6789-abcd-ef0123456789", "ABCDEF01-2345-6789-ABCD-EF0123456789",
+                             "AbCdEf01-2345-6789-aBcD-Ef0123456789"})
+        EXPECT_EQ(Json::Codec<QUuid>::read(Json::Value(text), "id"), id) << text;
+    for (const char* text : {"{abcdef01-2345-6789-abcd-ef0123456789}", "abcdef0123456789abcdef0123456789",
+                             "abcdef01-2345-6789-abcd-ef012345678", "abcdef01-2345-6789-abcd-ef012345678g", ""})
+        EXPECT_THROW(Json::Codec<QUuid>::read(Json::Value(text), "id"), Json::DecodingError) << text;
+    EXPECT_EQ(Json::Codec<QUuid>::write(id), Json::Value("ABCDEF01-2345-6789-ABCD-EF0123456789"));
+}
+
+TEST(JsonConventions, IntegersAndTheirRange)
+{
+    const auto i64 = [](const char* text) { return Json::Codec<std::int64_t>::read(Json::Document(text).root(), "n"); };
+    EXPECT_EQ(i64("0"), 0);
+    EXPECT_EQ(i64("-0"), 0);
+    EXPECT_EQ(i64("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(i64("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(i64("2.0"), 2) << "a whole number written with a fraction";
+    EXPECT_EQ(i64("1e3"), 1000);
+    EXPECT_THROW(i64("9223372036854775808"), Json::DecodingError);
+    EXPECT_THROW(i64("1.5"), Json::DecodingError);
+    EXPECT_THROW(i64("1e300"), Json::DecodingError);
+    EXPECT_THROW(i64("true"), Json::DecodingError);
+    EXPECT_THROW(i64(R"("1")"), Json::DecodingError);
+    EXPECT_EQ(Json::Codec<int>::read(Json::Document("-2147483648").root(), "n"), std::numeric_limits<int>::min());
+    EXPECT_THROW(Json::Codec<int>::read(Json::Document("2147483648").root(), "n"), Json::DecodingError);
+}
+
+TEST(JsonConventions, BooleansAreOnlyTrueAndFalse)
+{
+    for (const char* text : {"0", "1", R"("true")", "null", "[]"})
+        EXPECT_THROW(Json::Codec<bool>::read(Json::Document(text).root(), "b"), Json::DecodingError) << text;
+    EXPECT_TRUE(Json::Codec<bool>::read(Json::Document("true").root(), "b"));
+}
+
+TEST(JsonConventions, InstantsWrittenUtcWholeSeconds)
+{
+    const QDateTime withFraction(QDate(2025, 3, 1), QTime(8, 15, 0, 900), Qt::UTC);
+    EXPECT_EQ(Json::Codec<QDateTime>::write(withFraction), Json::Value("2025-03-01T08:15:00Z"));
+    const QDateTime offset(QDate(2025, 3, 1), QTime(9, 15), QTimeZone(3600));
+    EXPECT_EQ(Json::Codec<QDateTime>::write(offset), Json::Value("2025-03-01T08:15:00Z"));
+}
+
+TEST(JsonParse, StrictRfc8259)
+{
+    struct Case {
+        QByteArray text;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"{}", true}, {" [1, 2.5e-3, -0, true, false, null, \"x\"] ", true},
+        {"\"\\u00e9\\ud83d\\ude00\\n\\/\"", true}, {"\xEF\xBB\xBF{}", true}, {"1", true},
+        {"{,}", false}, {"[1,]", false}, {"[01]", false}, {"[+1]", false}, {"[.5]", false},
+        {"[1.]", false}, {"[1e]", false}, {"['a']", false}, {"{\"a\" 1}", false}, {"[1] x", false},
+        {"\"\\ud800\"", false}, {"\"\\udc00\"", false}, {"\"\\x\"", false}, {"\"a\tb\"", false},
+        {"\"\xC0\xAF\"", false}, {"\"\xED\xA0\x80\"", false}, {"\"\xF4\x90\x80\x80\"", false},
+        {"[1e400]", false}, {"// c\n{}", false}, {"[NaN]", false}, {"", false}, {"  ", false},
+        {QByteArray("[1]\0", 4), false},
+    };
+    for (const auto& c : cases) {
+        bool ok = true;
+        try {
+            (void)Json::parse(c.text);
+        } catch (const Json::DecodingError&) {
+            ok = false;
+        }
+        EXPECT_EQ(ok, c.valid) << c.text.toStdString();
+    }
+    EXPECT_EQ(Json::parse("[1e-400]")[0].get<double>(), 0.0) << "underflow reads as zero";
+    EXPECT_EQ(Json::parse("\"\\u00e9\\ud83d\\ude00\"").get<std::string>(), "\u00e9\U0001F600");
+}
+
+TEST(JsonParse, NestingIsBounded)
+{
+    EXPECT_NO_THROW(Json::parse(QByteArray(500, '[') + QByteArray(500, ']')));
+    EXPECT_THROW(Json::parse(QByteArray(100000, '[') + QByteArray(100000, ']')), Json::DecodingError);
+}
+
+TEST(JsonParse, ErrorsNameThePlaceNotTheText)
+{
+    try {
+        (void)Json::parse(R"({"deviceToken":"secret-token-value)");
+        FAIL();
+    } catch (const Json::DecodingError& e) {
+        EXPECT_EQ(std::string(e.what()).find("secret"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("at byte"), std::string::npos) << e.what();
+    }
+}
+
+TEST(JsonParse, ParseGivesAnNlohmannValueAndNumbersKeepTheirKind)
+{
+    const Json::Value v = Json::parse(R"({"u":1,"i":-1,"f":1.5,"big":18446744073709551616})");
+    EXPECT_TRUE(v["u"].is_number_unsigned());
+    EXPECT_TRUE(v["i"].is_number_integer());
+    EXPECT_TRUE(v["f"].is_number_float());
+    EXPECT_TRUE(v["big"].is_number_float());
+}
+
+TEST(JsonNode, ReadsNlohmannValuesToo)
+{
+    const Json::Value v = {{"name", "x"}, {"count", 3}};
+    const Inner i = Json::Codec<Inner>::read(v, std::string());
+    EXPECT_EQ(i.name, QStringLiteral("x"));
+    EXPECT_EQ(i.count, 3);
+    EXPECT_EQ(Json::Node(v).toValue(), v);
+}
+
+} // namespace
