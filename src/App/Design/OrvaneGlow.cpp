@@ -12,8 +12,9 @@ void orvaneGlow(QWidget* widget, const QColor& color, qreal radius)
         glow = new QGraphicsDropShadowEffect(widget);
         widget->setGraphicsEffect(glow);
     }
-    // Qt's blur radius spans the whole fall-off, about twice the radius of a shadow in points.
-    glow->setBlurRadius(2 * radius);
+    // Qt's blur radius spans the whole fall-off, about twice the radius of a shadow in points,
+    // and it is counted in device pixels.
+    glow->setBlurRadius(2 * radius * widget->devicePixelRatioF());
     glow->setOffset(0, 0);
     glow->setColor(color);
 }
