@@ -21,7 +21,7 @@ public:
     EventStream(const EventStream&) = delete;
     EventStream& operator=(const EventStream&) = delete;
 
-    [[nodiscard]] Subscription subscribe(Handler handler)
+    [[nodiscard]] Subscription subscribe(Handler handler) const
     {
         const auto id = m_state->nextId++;
         m_state->handlers.push_back({id, std::make_shared<Handler>(std::move(handler))});

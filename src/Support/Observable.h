@@ -30,7 +30,7 @@ public:
     }
 
     /** The change stream ("$property"): the current value at once, then every assignment. */
-    [[nodiscard]] Subscription subscribe(Handler handler)
+    [[nodiscard]] Subscription subscribe(Handler handler) const
     {
         const T current = m_value;
         handler(current);
@@ -38,12 +38,12 @@ public:
     }
 
     /** Only later assignments, without the current value. */
-    [[nodiscard]] Subscription subscribeToChanges(Handler handler)
+    [[nodiscard]] Subscription subscribeToChanges(Handler handler) const
     {
         return m_changes.subscribe(std::move(handler));
     }
 
 private:
     T m_value;
-    EventStream<T> m_changes;
+    mutable EventStream<T> m_changes; // subscribing does not change the value
 };

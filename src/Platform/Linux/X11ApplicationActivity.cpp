@@ -1,0 +1,322 @@
+#include "Platform/Linux/X11ApplicationActivity.h"
+
+#include "Platform/ActivationObservers.h"
+#include "Platform/Linux/DesktopEntries.h"
+#include "Platform/Log.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+// Enough for any identifier worth measuring (those are at most 200 ASCII characters); a longer
+// value is read cut, and still too long to be measured.
+constexpr uint32_t maximumPropertyLongs = 1024;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T> using XcbPointer = std::unique_ptr<T, FreeDeleter>;
+
+QString decoded(const QByteArray& bytes)
+{
+    // Text properties are meant to be UTF-8 or Latin-1; take UTF-8 when it is valid.
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+class X11ApplicationActivity::Watcher {
+public:
+    Watcher();
+    ~Watcher();
+
+    bool watching() const { return m_watching; }
+    std::optional<RunningApplication> frontmost() const
+    {
+        std::lock_guard lock(m_frontmostMutex);
+        return m_frontmost;
+    }
+
+    ActivationObservers observers;
+
+private:
+    // An empty text when the display can be watched, else why not.
+    QString connect();
+    void disconnect();
+    void run();
+    void handle(const xcb_generic_event_t* event);
+    // Reads _NET_ACTIVE_WINDOW and, when another window is active, publishes it.
+    void refresh(bool notify);
+    void publish(std::optional<RunningApplication> application, bool notify);
+    RunningApplication describe(xcb_window_t window);
+    std::optional<QByteArray> property(xcb_get_property_cookie_t cookie);
+    xcb_get_property_cookie_t requestProperty(xcb_window_t window, xcb_atom_t atom);
+
+    const DesktopEntries m_entries = DesktopEntries::fromEnvironment();
+    xcb_connection_t* m_connection = nullptr;
+    xcb_ewmh_connection_t m_ewmh{};
+    bool m_ewmhReady = false;
+    int m_screen = 0;
+    xcb_window_t m_root = XCB_NONE;
+    xcb_atom_t m_gtkApplicationId = XCB_NONE;
+    xcb_atom_t m_kdeDesktopFile = XCB_NONE;
+    int m_wakeFd = -1;
+
+    // Touched by the constructor and then only by the thread.
+    xcb_window_t m_activeWindow = XCB_NONE;
+
+    mutable std::mutex m_frontmostMutex;
+    std::optional<RunningApplication> m_frontmost;
+
+    bool m_watching = false;
+    std::thread m_thread;
+};
+
+X11ApplicationActivity::Watcher::Watcher()
+{
+    if (const QString reason = connect(); !reason.isEmpty()) {
+        Log::plain(
+            QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
+        disconnect();
+        return;
+    }
+    refresh(false);
+    m_watching = true;
+    m_thread = std::thread([this] { run(); });
+}
+
+X11ApplicationActivity::Watcher::~Watcher()
+{
+    if (m_thread.joinable()) {
+        const uint64_t one = 1;
+        // The descriptor is ours and nonblocking; a full counter still leaves it readable.
+        [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+        m_thread.join();
+    }
+    disconnect();
+}
+
+QString X11ApplicationActivity::Watcher::connect()
+{
+    // Under Wayland an X server (Xwayland) may run, but it sees only its own windows.
+    if (!qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
+        qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland")
+        return QStringLiteral("the session runs Wayland, which does not tell which window is "
+                              "active");
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty())
+        return QStringLiteral("no X display (DISPLAY is not set)");
+
+    m_connection = xcb_connect(nullptr, &m_screen);
+    if (xcb_connection_has_error(m_connection))
+        return QStringLiteral("cannot connect to the X display \"%1\"").arg(display);
+
+    xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_connection, &m_ewmh);
+    const auto intern = [this](std::string_view name) {
+        return xcb_intern_atom(m_connection, 0, name.size(), name.data());
+    };
+    const auto gtkCookie = intern("_GTK_APPLICATION_ID");
+    const auto kdeCookie = intern("_KDE_NET_WM_DESKTOP_FILE");
+    m_ewmhReady = xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr) != 0;
+    const XcbPointer<xcb_intern_atom_reply_t> gtk(
+        xcb_intern_atom_reply(m_connection, gtkCookie, nullptr));
+    const XcbPointer<xcb_intern_atom_reply_t> kde(
+        xcb_intern_atom_reply(m_connection, kdeCookie, nullptr));
+    if (!m_ewmhReady || !gtk || !kde || m_screen < 0 || m_screen >= m_ewmh.nb_screens)
+        return QStringLiteral("the X display \"%1\" did not answer").arg(display);
+    m_gtkApplicationId = gtk->atom;
+    m_kdeDesktopFile = kde->atom;
+    m_root = m_ewmh.screens[m_screen]->root;
+
+    // Only property changes of the root window: _NET_ACTIVE_WINDOW among them.
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    const XcbPointer<xcb_generic_error_t> error(xcb_request_check(
+        m_connection,
+        xcb_change_window_attributes_checked(m_connection, m_root, XCB_CW_EVENT_MASK, &mask)));
+    if (error)
+        return QStringLiteral("the X display \"%1\" refused to report window changes").arg(display);
+
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0)
+        return QStringLiteral("no event descriptor (%1)")
+            .arg(QString::fromLocal8Bit(strerror(errno)));
+    return {};
+}
+
+void X11ApplicationActivity::Watcher::disconnect()
+{
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_wakeFd = -1;
+    if (m_ewmhReady)
+        xcb_ewmh_connection_wipe(&m_ewmh);
+    m_ewmhReady = false;
+    if (m_connection)
+        xcb_disconnect(m_connection);
+    m_connection = nullptr;
+}
+
+void X11ApplicationActivity::Watcher::run()
+{
+    pollfd descriptors[2] = {{xcb_get_file_descriptor(m_connection), POLLIN, 0},
+                             {m_wakeFd, POLLIN, 0}};
+    for (;;) {
+        // Replies read while handling an event can queue further events: empty the queue
+        // before sleeping, or they would wait for the next wake-up.
+        while (const XcbPointer<xcb_generic_event_t> event{xcb_poll_for_event(m_connection)})
+            handle(event.get());
+        if (xcb_connection_has_error(m_connection)) {
+            Log::plain(QStringLiteral("Foreground application tracking stopped: the X "
+                                      "connection was lost"));
+            publish(std::nullopt, m_activeWindow != XCB_NONE);
+            return;
+        }
+        if (::poll(descriptors, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            Log::plain(QStringLiteral("Foreground application tracking stopped: %1")
+                           .arg(QString::fromLocal8Bit(strerror(errno))));
+            return;
+        }
+        if (descriptors[1].revents != 0)
+            return;
+    }
+}
+
+void X11ApplicationActivity::Watcher::handle(const xcb_generic_event_t* event)
+{
+    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        return;
+    const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+    if (notify->window == m_root && notify->atom == m_ewmh._NET_ACTIVE_WINDOW)
+        refresh(true);
+}
+
+void X11ApplicationActivity::Watcher::refresh(bool notify)
+{
+    xcb_window_t window = XCB_NONE;
+    xcb_generic_error_t* rawError = nullptr;
+    if (!xcb_ewmh_get_active_window_reply(&m_ewmh, xcb_ewmh_get_active_window(&m_ewmh, m_screen),
+                                          &window, &rawError))
+        window = XCB_NONE; // deleted or malformed: nothing is active
+    std::free(rawError);
+    // Window managers set the property again for the same window; that is no activation.
+    if (window == m_activeWindow)
+        return;
+    m_activeWindow = window;
+    if (window == XCB_NONE)
+        publish(std::nullopt, notify);
+    else
+        publish(describe(window), notify);
+}
+
+void X11ApplicationActivity::Watcher::publish(std::optional<RunningApplication> application,
+                                              bool notify)
+{
+    {
+        std::lock_guard lock(m_frontmostMutex);
+        m_frontmost = application;
+    }
+    if (notify)
+        observers.notify(application.value_or(RunningApplication{}));
+}
+
+xcb_get_property_cookie_t X11ApplicationActivity::Watcher::requestProperty(xcb_window_t window,
+                                                                           xcb_atom_t atom)
+{
+    return xcb_get_property(m_connection, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                            maximumPropertyLongs);
+}
+
+std::optional<QByteArray>
+X11ApplicationActivity::Watcher::property(xcb_get_property_cookie_t cookie)
+{
+    xcb_generic_error_t* rawError = nullptr;
+    const XcbPointer<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(m_connection, cookie, &rawError));
+    std::free(rawError);
+    if (!reply || reply->format != 8)
+        return std::nullopt;
+    const int length = xcb_get_property_value_length(reply.get());
+    if (length <= 0)
+        return std::nullopt;
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
+}
+
+RunningApplication X11ApplicationActivity::Watcher::describe(xcb_window_t window)
+{
+    // Ask for all three at once; the window may be gone by now, which reads as absent.
+    const auto gtkCookie = requestProperty(window, m_gtkApplicationId);
+    const auto kdeCookie = requestProperty(window, m_kdeDesktopFile);
+    const auto classCookie = requestProperty(window, XCB_ATOM_WM_CLASS);
+    const auto gtk = property(gtkCookie);
+    const auto kde = property(kdeCookie);
+    const auto wmClass = property(classCookie);
+
+    // A single text, ended at its first NUL.
+    const auto identifierFrom = [](const std::optional<QByteArray>& bytes) {
+        std::optional<QString> text;
+        if (bytes) {
+            const QByteArray value =
+                bytes->left(bytes->indexOf('\0') >= 0 ? bytes->indexOf('\0') : bytes->size());
+            if (!value.isEmpty())
+                text = decoded(value);
+        }
+        return text;
+    };
+
+    RunningApplication application;
+    application.bundleIdentifier = identifierFrom(gtk);
+    if (!application.bundleIdentifier)
+        application.bundleIdentifier = identifierFrom(kde);
+    if (application.bundleIdentifier)
+        application.localizedName = m_entries.name(*application.bundleIdentifier);
+    if (!application.localizedName && wmClass) {
+        // "instance\0class\0"
+        const QList<QByteArray> parts = wmClass->split('\0');
+        if (parts.size() >= 2 && !parts[1].isEmpty())
+            application.localizedName = decoded(parts[1]);
+    }
+    return application;
+}
+
+X11ApplicationActivity::X11ApplicationActivity() : m_watcher(std::make_unique<Watcher>()) {}
+
+X11ApplicationActivity::~X11ApplicationActivity() = default;
+
+std::optional<RunningApplication> X11ApplicationActivity::frontmostApplication()
+{
+    return m_watcher->frontmost();
+}
+
+Subscription X11ApplicationActivity::addActivationObserver(ActivationHandler handler)
+{
+    return m_watcher->observers.add(std::move(handler));
+}
+
+bool X11ApplicationActivity::isWatching() const
+{
+    return m_watcher->watching();
+}
+
+ApplicationActivity& ApplicationActivity::system()
+{
+    static X11ApplicationActivity activity;
+    return activity;
+}

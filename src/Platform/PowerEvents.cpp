@@ -1,0 +1,5 @@
+#include "Platform/PowerEvents.h"
+
+PowerEvents::PowerEvents(QObject* parent) : QObject(parent) {}
+
+PowerEvents::~PowerEvents() = default;

@@ -1,0 +1,247 @@
+#include "Services/HeartbeatScheduler.h"
+
+#include "Platform/PowerEvents.h"
+#include "Services/ActivityReporter.h"
+#include "Services/ApiClient.h"
+#include "Services/AuthStore.h"
+
+#include <QTimer>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+HeartbeatScheduler::Config validated(const HeartbeatScheduler::Config& config)
+{
+    const auto check = [](double seconds, const char* name) {
+        // A fraction below one second would truncate to a zero interval: a busy timer.
+        if (!std::isfinite(seconds) || seconds < 1.0)
+            throw std::invalid_argument(std::string("HeartbeatScheduler: ") + name +
+                                        " must be a finite number of seconds, at least 1");
+    };
+    check(config.heartbeatInterval, "heartbeatInterval");
+    check(config.policyPollInterval, "policyPollInterval");
+    check(config.activityFlushInterval, "activityFlushInterval");
+    return config;
+}
+
+ApiError asApiError(const std::exception& e)
+{
+    if (const auto* api = dynamic_cast<const ApiError*>(&e))
+        return *api;
+    return ApiError::unexpected(QString::fromUtf8(e.what()));
+}
+
+} // namespace
+
+HeartbeatScheduler::HeartbeatScheduler(ApiClient& api, AuthStore& auth, ActivityReporter& activity,
+                                       Config config, PowerEvents& power,
+                                       std::unique_ptr<NetworkPathMonitor> pathMonitor,
+                                       const Clock& clock, const BundleInfo& bundle,
+                                       QObject* parent)
+    : QObject(parent), m_api(api), m_auth(auth), m_activity(activity), m_config(validated(config)),
+      m_power(power), m_clock(clock), m_bundle(bundle), m_pathMonitor(std::move(pathMonitor))
+{
+    wireSleepWakeObservers();
+    startPathMonitor();
+}
+
+HeartbeatScheduler::~HeartbeatScheduler()
+{
+    disconnect(m_sleepObserver);
+    disconnect(m_wakeObserver);
+    if (m_pathMonitor)
+        m_pathMonitor->cancel();
+}
+
+void HeartbeatScheduler::start()
+{
+    if (m_isRunning.get())
+        return;
+    m_isRunning.set(true);
+    m_activity.startUsageTracking();
+    m_heartbeatTimer =
+        scheduleTimer(m_config.heartbeatInterval, &HeartbeatScheduler::sendHeartbeat);
+    m_policyTimer = scheduleTimer(m_config.policyPollInterval, &HeartbeatScheduler::pullPolicy);
+    m_activityTimer =
+        scheduleTimer(m_config.activityFlushInterval, &HeartbeatScheduler::flushActivity);
+}
+
+void HeartbeatScheduler::stop()
+{
+    m_isRunning.set(false);
+    m_activity.stopUsageTracking();
+    for (QPointer<QTimer>* timer : {&m_heartbeatTimer, &m_policyTimer, &m_activityTimer}) {
+        if (*timer) {
+            (*timer)->stop();
+            (*timer)->deleteLater();
+        }
+        *timer = nullptr;
+    }
+}
+
+void HeartbeatScheduler::kick()
+{
+    QTimer::singleShot(0, this, [this] { sendHeartbeat(); });
+}
+
+QTimer* HeartbeatScheduler::scheduleTimer(double interval,
+                                          QCoro::Task<> (HeartbeatScheduler::*cycle)())
+{
+    // A precise timer never fires before its deadline (a coarse one may, by up to a second) and
+    // keeps its period from the start instant, so the three timers, started together with
+    // intervals that divide each other, fall due together and share one wake-up.
+    const auto seconds = static_cast<qint64>(std::trunc(interval));
+    auto* timer = new QTimer(this); // a child: no tick reaches a destroyed scheduler
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(std::chrono::seconds(seconds));
+    connect(timer, &QTimer::timeout, this, [this, cycle] { (this->*cycle)(); });
+    timer->start();
+    return timer;
+}
+
+QCoro::Task<> HeartbeatScheduler::sendHeartbeat()
+{
+    if (!m_auth.enrolled().get())
+        co_return;
+    QPointer<HeartbeatScheduler> self(this);
+    std::optional<ApiError> failure;
+    try {
+        co_await m_api.heartbeat(buildHeartbeat());
+    } catch (const std::exception& e) {
+        failure = asApiError(e);
+    } catch (...) {
+        failure = ApiError::unexpected(QStringLiteral("unknown error"));
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        co_await handleFailure(std::move(failure));
+        co_return;
+    }
+    m_lastHeartbeatAt.set(m_clock.now());
+    m_lastError.set(std::nullopt);
+}
+
+QCoro::Task<> HeartbeatScheduler::pullPolicy()
+{
+    if (!m_auth.enrolled().get())
+        co_return;
+    QPointer<HeartbeatScheduler> self(this);
+    std::optional<Policy> policy;
+    std::optional<ApiError> failure;
+    try {
+        policy = co_await m_api.fetchPolicy();
+    } catch (const std::exception& e) {
+        failure = asApiError(e);
+    } catch (...) {
+        failure = ApiError::unexpected(QStringLiteral("unknown error"));
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        co_await handleFailure(std::move(failure));
+        co_return;
+    }
+    m_lastPolicyPullAt.set(m_clock.now());
+    m_latestPolicy.set(policy);
+    m_lastError.set(std::nullopt);
+    m_policyPublisher.emit(*policy);
+}
+
+QCoro::Task<> HeartbeatScheduler::flushActivity()
+{
+    if (!m_auth.enrolled().get())
+        co_return;
+    QPointer<HeartbeatScheduler> self(this);
+
+    const QList<ActivityEvent> batch = m_activity.drain();
+    if (!batch.isEmpty()) {
+        bool unauthorized = false;
+        bool failed = false;
+        try {
+            co_await m_api.reportActivity(batch);
+        } catch (const std::exception& e) {
+            failed = true;
+            unauthorized = asApiError(e).isUnauthorized();
+        } catch (...) {
+            failed = true;
+        }
+        // The reporter outlives the scheduler: the batch goes back even if we are gone.
+        if (failed)
+            m_activity.reinsert(batch);
+        if (!self)
+            co_return;
+        if (unauthorized)
+            co_await stopAndUnenroll();
+        if (!self)
+            co_return;
+    }
+
+    const std::optional<AppUsageReport> report = m_activity.usageReport();
+    if (!report)
+        co_return;
+    bool unauthorized = false;
+    try {
+        co_await m_api.reportAppUsage(*report);
+    } catch (const std::exception& e) {
+        unauthorized = asApiError(e).isUnauthorized();
+    } catch (...) {
+    }
+    if (self && unauthorized)
+        co_await stopAndUnenroll();
+}
+
+HeartbeatRequest HeartbeatScheduler::buildHeartbeat() const
+{
+    const QString appVersion =
+        m_bundle.text("CFBundleShortVersionString").value_or(QStringLiteral("0.0.0"));
+    return HeartbeatRequest::make(appVersion, std::nullopt, m_currentNetworkLabel);
+}
+
+QCoro::Task<> HeartbeatScheduler::handleFailure(std::optional<ApiError> error)
+{
+    m_lastError.set(error);
+    if (error->isUnauthorized())
+        co_await stopAndUnenroll();
+}
+
+QCoro::Task<> HeartbeatScheduler::stopAndUnenroll()
+{
+    stop();
+    co_await m_auth.unenroll();
+}
+
+void HeartbeatScheduler::wireSleepWakeObservers()
+{
+    m_sleepObserver = connect(&m_power, &PowerEvents::willSleep, this, [this] { stop(); });
+    m_wakeObserver = connect(&m_power, &PowerEvents::didWake, this, [this] {
+        start();
+        kick();
+    });
+}
+
+void HeartbeatScheduler::startPathMonitor()
+{
+    if (!m_pathMonitor)
+        return;
+    QPointer<HeartbeatScheduler> self(this);
+    m_pathMonitor->start([self](const NetworkPath& path) {
+        if (self)
+            self->m_currentNetworkLabel = networkLabel(path);
+    });
+}
+
+QString HeartbeatScheduler::networkLabel(const NetworkPath& path)
+{
+    if (!path.satisfied)
+        return QStringLiteral("offline");
+    if (path.usesWifi)
+        return QStringLiteral("wifi");
+    if (path.usesWiredEthernet)
+        return QStringLiteral("ethernet");
+    if (path.usesCellular)
+        return QStringLiteral("cellular");
+    return QStringLiteral("unknown");
+}

@@ -1,0 +1,425 @@
+// The X11 backend against a real X server (the test runs under scripts/with-xvfb). The test's
+// own connection plays the applications and the window manager: it creates windows with the
+// identifying properties and marks them active in _NET_ACTIVE_WINDOW on the root window.
+#include "Platform/Linux/X11ApplicationActivity.h"
+
+#include "Platform/Log.h"
+#include "TestSupport/ScopedEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+void PrintTo(const RunningApplication& application, std::ostream* out)
+{
+    const auto text = [](const std::optional<QString>& value) {
+        return value ? '"' + value->toStdString() + '"' : std::string("none");
+    };
+    *out << "{" << text(application.bundleIdentifier) << ", " << text(application.localizedName)
+         << "}";
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct WindowProperties {
+    std::optional<QByteArray> gtkApplicationId;
+    std::optional<QByteArray> kdeDesktopFile;
+    std::optional<QByteArray> wmClass; // "instance\0class\0"
+};
+
+class XClient {
+public:
+    XClient()
+    {
+        int screenNumber = 0;
+        m_connection = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(m_connection))
+            return;
+        auto screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
+        for (int i = 0; i < screenNumber; ++i)
+            xcb_screen_next(&screens);
+        m_root = screens.data->root;
+    }
+    ~XClient() { xcb_disconnect(m_connection); }
+
+    bool connected() const { return xcb_connection_has_error(m_connection) == 0; }
+
+    xcb_atom_t atom(const char* name)
+    {
+        auto* reply = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_window_t createWindow(const WindowProperties& properties)
+    {
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, m_root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const xcb_atom_t utf8 = atom("UTF8_STRING");
+        setText(window, atom("_GTK_APPLICATION_ID"), utf8, properties.gtkApplicationId);
+        setText(window, atom("_KDE_NET_WM_DESKTOP_FILE"), utf8, properties.kdeDesktopFile);
+        setText(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, properties.wmClass);
+        sync();
+        return window;
+    }
+
+    xcb_window_t unusedWindowId() { return xcb_generate_id(m_connection); }
+
+    void setActive(xcb_window_t window)
+    {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"),
+                            XCB_ATOM_WINDOW, 32, 1, &window);
+        sync();
+    }
+
+    void deleteActive()
+    {
+        xcb_delete_property(m_connection, m_root, atom("_NET_ACTIVE_WINDOW"));
+        sync();
+    }
+
+    void setRootText(const char* name, const QByteArray& value)
+    {
+        setText(m_root, atom(name), XCB_ATOM_STRING, value);
+        sync();
+    }
+
+private:
+    void setText(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
+                 const std::optional<QByteArray>& value)
+    {
+        if (value)
+            xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, property, type, 8,
+                                value->size(), value->constData());
+    }
+
+    // A round trip: the server has handled every request sent so far.
+    void sync()
+    {
+        std::free(
+            xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    }
+
+    xcb_connection_t* m_connection = nullptr;
+    xcb_window_t m_root = XCB_NONE;
+};
+
+// A second X server of the test's own, which it can take away. Started with fork and exec, not
+// QProcess, whose vfork-style start confuses ThreadSanitizer.
+class PrivateXServer {
+public:
+    PrivateXServer()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", nullptr);
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        // Xvfb writes its display number once it accepts connections, maybe in pieces; the
+        // pipe stays open, as a write to a closed one would end the server.
+        m_output = fds[0];
+        pollfd readable{m_output, POLLIN, 0};
+        QByteArray text;
+        while (m_pid > 0 && !text.contains('\n') && ::poll(&readable, 1, 20000) == 1) {
+            char buffer[16];
+            const auto n = ::read(m_output, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            text.append(buffer, n);
+        }
+        if (text.contains('\n'))
+            m_display = text.trimmed();
+    }
+    ~PrivateXServer() { stop(); }
+
+    /** ":N", or empty when the server did not start. */
+    QByteArray display() const { return m_display.isEmpty() ? QByteArray() : ':' + m_display; }
+
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+        if (m_output >= 0)
+            ::close(m_output);
+        m_output = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_output = -1;
+    QByteArray m_display;
+};
+
+// Collects what a handler receives on the backend's thread.
+class Recorder {
+public:
+    ApplicationActivity::ActivationHandler handler()
+    {
+        return [this](const RunningApplication& application) {
+            std::lock_guard lock(m_mutex);
+            m_seen.push_back(application);
+            m_changed.notify_all();
+        };
+    }
+
+    /** The activation with this index, waiting for it with a generous bound. */
+    std::optional<RunningApplication> at(std::size_t index)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_changed.wait_for(lock, 20s, [&] { return m_seen.size() > index; }))
+            return std::nullopt;
+        return m_seen[index];
+    }
+
+    std::size_t count()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_seen.size();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<RunningApplication> m_seen;
+};
+
+RunningApplication app(std::optional<QString> identifier, std::optional<QString> name)
+{
+    return {std::move(identifier), std::move(name)};
+}
+
+class X11ApplicationActivityTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(x.connected()) << "no X server; run under scripts/with-xvfb";
+        ASSERT_TRUE(dataHome.isValid());
+        writeEntry("org.example.Editor", "[Desktop Entry]\nType=Application\nName=Editor\n"
+                                         "Name[de]=Bearbeiter\nName[fr]=\xc3\x89"
+                                         "diteur\n");
+        writeEntry("org.example.Viewer", "[Desktop Entry]\nName=Viewer\nName[fr]=Visionneuse\n");
+        writeEntry("org.example.Nameless", "[Desktop Entry]\nType=Application\n");
+        // The backend reads these once, when it is made.
+        environment.set("XDG_DATA_HOME", dataHome.path().toUtf8());
+        environment.set("XDG_DATA_DIRS", dataHome.filePath(QStringLiteral("none")).toUtf8());
+        environment.set("LANG", "de_DE.UTF-8");
+        environment.unset("LC_ALL");
+        environment.unset("LC_MESSAGES");
+        environment.unset("LANGUAGE");
+    }
+
+    void writeEntry(const char* id, const QByteArray& contents)
+    {
+        QDir(dataHome.path()).mkpath(QStringLiteral("applications"));
+        QFile file(dataHome.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+
+    XClient x;
+    QTemporaryDir dataHome;
+    ScopedEnvironment environment;
+};
+
+TEST_F(X11ApplicationActivityTest, ReportsEachActivatedWindowsApplication)
+{
+    const struct {
+        const char* name;
+        WindowProperties properties;
+        RunningApplication expected;
+    } cases[] = {
+        {"GTK id, entry in the user's language",
+         {"org.example.Editor", std::nullopt, QByteArray("editor\0Editor-Class\0", 20)},
+         app("org.example.Editor", "Bearbeiter")},
+        {"KDE desktop file, entry without the user's language",
+         {std::nullopt, "org.example.Viewer", std::nullopt},
+         app("org.example.Viewer", "Viewer")},
+        {"GTK id before KDE desktop file",
+         {"org.example.Editor", "org.example.Viewer", std::nullopt},
+         app("org.example.Editor", "Bearbeiter")},
+        {"empty GTK id is no id",
+         {"", "org.example.Viewer", std::nullopt},
+         app("org.example.Viewer", "Viewer")},
+        {"no entry: the WM_CLASS class",
+         {"org.example.Unlisted", std::nullopt, QByteArray("unlisted\0Unlisted\0", 18)},
+         app("org.example.Unlisted", "Unlisted")},
+        {"entry without a Name: the WM_CLASS class",
+         {std::nullopt, "org.example.Nameless", QByteArray("nameless\0Nameless Tool\0", 23)},
+         app("org.example.Nameless", "Nameless Tool")},
+        {"only WM_CLASS",
+         {std::nullopt, std::nullopt, QByteArray("xterm\0XTerm\0", 12)},
+         app(std::nullopt, "XTerm")},
+        {"WM_CLASS without a class part",
+         {std::nullopt, std::nullopt, QByteArray("xterm\0", 6)},
+         app(std::nullopt, std::nullopt)},
+        {"no properties", {}, app(std::nullopt, std::nullopt)},
+    };
+
+    X11ApplicationActivity activity;
+    ASSERT_TRUE(activity.isWatching());
+    Recorder recorder;
+    const Subscription subscription = activity.addActivationObserver(recorder.handler());
+    std::size_t index = 0;
+    for (const auto& c : cases) {
+        x.setActive(x.createWindow(c.properties));
+        EXPECT_EQ(recorder.at(index++), c.expected) << c.name;
+        EXPECT_EQ(activity.frontmostApplication(), c.expected) << c.name;
+    }
+
+    // A window that does not exist (or is already gone) has no properties to read.
+    x.setActive(x.unusedWindowId());
+    EXPECT_EQ(recorder.at(index++), app(std::nullopt, std::nullopt));
+}
+
+TEST_F(X11ApplicationActivityTest, WindowActiveAtStartIsFrontmost)
+{
+    x.setActive(x.createWindow({"org.example.Editor", std::nullopt, std::nullopt}));
+    X11ApplicationActivity activity;
+    EXPECT_EQ(activity.frontmostApplication(), app("org.example.Editor", "Bearbeiter"));
+}
+
+TEST_F(X11ApplicationActivityTest, FocusOnNoWindowIsAnApplicationWithoutIdentifierOrName)
+{
+    const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
+    const auto viewer = x.createWindow({std::nullopt, "org.example.Viewer", std::nullopt});
+    x.setActive(editor);
+    X11ApplicationActivity activity;
+    Recorder recorder;
+    const Subscription subscription = activity.addActivationObserver(recorder.handler());
+
+    x.setActive(XCB_NONE);
+    EXPECT_EQ(recorder.at(0), app(std::nullopt, std::nullopt));
+    EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+
+    // A removed property is no window either, which is not a change.
+    x.deleteActive();
+    x.setActive(viewer);
+    EXPECT_EQ(recorder.at(1), app("org.example.Viewer", "Viewer"));
+}
+
+TEST_F(X11ApplicationActivityTest, OtherRootPropertiesAndRepeatsAreNoActivation)
+{
+    const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
+    const auto viewer = x.createWindow({std::nullopt, "org.example.Viewer", std::nullopt});
+    X11ApplicationActivity activity;
+    Recorder recorder;
+    const Subscription subscription = activity.addActivationObserver(recorder.handler());
+
+    x.setActive(editor);
+    ASSERT_EQ(recorder.at(0), app("org.example.Editor", "Bearbeiter"));
+    x.setRootText("_NET_DESKTOP_NAMES", "one");
+    x.setActive(editor);
+    x.setActive(viewer);
+    // Events arrive in order: anything spurious would have come before the viewer.
+    EXPECT_EQ(recorder.at(1), app("org.example.Viewer", "Viewer"));
+}
+
+TEST_F(X11ApplicationActivityTest, EndedSubscriptionIsNotCalled)
+{
+    const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
+    X11ApplicationActivity activity;
+    Recorder ended, kept;
+    Subscription first = activity.addActivationObserver(ended.handler());
+    const Subscription second = activity.addActivationObserver(kept.handler());
+    first.reset();
+
+    x.setActive(editor);
+    // Handlers run in the order they were added: the ended one would have run first.
+    EXPECT_EQ(kept.at(0), app("org.example.Editor", "Bearbeiter"));
+    EXPECT_EQ(ended.count(), 0u);
+}
+
+TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
+{
+    PrivateXServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    environment.set("DISPLAY", server.display());
+
+    const Log::Capture log;
+    std::optional<RunningApplication> lost;
+    {
+        XClient client;
+        ASSERT_TRUE(client.connected());
+        client.setActive(client.createWindow({"org.example.Editor", std::nullopt, std::nullopt}));
+        X11ApplicationActivity activity;
+        ASSERT_EQ(activity.frontmostApplication(), app("org.example.Editor", "Bearbeiter"));
+        Recorder recorder;
+        const Subscription subscription = activity.addActivationObserver(recorder.handler());
+
+        server.stop();
+        lost = recorder.at(0);
+        EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+    }
+    EXPECT_EQ(lost, app(std::nullopt, std::nullopt));
+    EXPECT_EQ(log.messages(),
+              QStringList{"Foreground application tracking stopped: the X connection was lost"});
+}
+
+TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneLogLine)
+{
+    const struct {
+        const char* name;
+        const char* variable;
+        std::optional<QByteArray> value;
+    } cases[] = {
+        {"no DISPLAY", "DISPLAY", std::nullopt},
+        {"Wayland display", "WAYLAND_DISPLAY", "wayland-0"},
+        {"Wayland session", "XDG_SESSION_TYPE", "wayland"},
+        {"unreachable display", "DISPLAY", ":4095"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnvironment scoped;
+        if (c.value)
+            scoped.set(c.variable, *c.value);
+        else
+            scoped.unset(c.variable);
+        const Log::Capture log;
+        {
+            X11ApplicationActivity activity;
+            EXPECT_FALSE(activity.isWatching()) << c.name;
+            EXPECT_EQ(activity.frontmostApplication(), std::nullopt) << c.name;
+            Recorder recorder;
+            Subscription subscription = activity.addActivationObserver(recorder.handler());
+            x.setActive(x.createWindow({"org.example.Editor", std::nullopt, std::nullopt}));
+            subscription.reset();
+        }
+        const auto lines = log.messages();
+        ASSERT_EQ(lines.size(), 1) << c.name;
+        EXPECT_TRUE(lines[0].startsWith(u"Foreground application tracking is unavailable: "))
+            << c.name << ": " << lines[0].toStdString();
+    }
+}
+
+} // namespace
