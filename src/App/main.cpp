@@ -1,9 +1,12 @@
-// The menu-bar program's entry point.
+// The menu-bar program: the tray item with its panel, over the shared core.
+#include "App/OrvaneMacApp.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    app.exec();
+    QApplication application(argc, argv);
+    OrvaneMacApp orvane;
+    application.exec();
     return 0;
 }
