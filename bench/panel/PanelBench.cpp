@@ -1,0 +1,124 @@
+// Two figures of the menu-bar program:
+//  1. the time from a click on the tray item to the panel drawn, in a warm program;
+//  2. the resident memory of the real program (OrvaneMac) when idle with its panel closed.
+// Run it under an X server with a tray for real drawing (xvfb-run and an XEmbed tray such as
+// trayer); without a display it uses the offscreen platform.
+#include "App/OrvaneMacApp.h"
+#include "App/Views/MenuBarView.h"
+#include "Platform/Linux/XdgAutostartLoginItem.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int rounds = 40;
+constexpr int idleSeconds = 5;
+
+/** Notes each paint of the panel. */
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted = true;
+        return false;
+    }
+};
+
+void clickToDrawn(const QString& folder)
+{
+    OrvaneMacApp::Parts parts = OrvaneMacApp::Parts::shared();
+    parts.makeLoginItem = [folder] {
+        return std::make_unique<XdgAutostartLoginItem>(OrvaneMacApp::helperIdentifier,
+                                                       folder + "/autostart", folder);
+    };
+    parts.trayAvailable = true; // the panel as the tray item opens it
+    OrvaneMacApp app(std::move(parts));
+    QTest::qWait(500); // the session restore and the first layout
+
+    PaintWatch watch;
+    app.panel().installEventFilter(&watch);
+    std::vector<double> ms;
+    for (int i = 0; i <= rounds; ++i) {
+        QTest::qWait(400); // past the guard against reopening on the closing click
+        watch.painted = false;
+        QElapsedTimer timer;
+        timer.start();
+        app.togglePanel();
+        while (!watch.painted && timer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const double elapsed = timer.nsecsElapsed() / 1e6;
+        if (i > 0) // the first opening is the cold one
+            ms.push_back(elapsed);
+        app.togglePanel();
+        QCoreApplication::processEvents();
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("click to panel drawn (%s, %d warm openings): median %.2f ms, p90 %.2f ms, "
+                "max %.2f ms (goal: within 50 ms)\n",
+                qPrintable(QGuiApplication::platformName()), rounds, ms[ms.size() / 2],
+                ms[ms.size() * 9 / 10], ms.back());
+}
+
+long residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+void idleMemory(const QString& folder)
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The login item goes into a folder of the benchmark, not into the user's autostart.
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + "/config");
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(ORVANE_APP_EXECUTABLE), {});
+    if (!program.waitForStarted()) {
+        std::printf("idle memory: could not start %s\n", ORVANE_APP_EXECUTABLE);
+        return;
+    }
+    QTest::qWait(idleSeconds * 1000);
+    const long kb = residentKb(program.processId());
+    program.kill();
+    program.waitForFinished();
+    std::printf("idle resident memory of OrvaneMac after %d s (%s): %.1f MB (goal: under 60 MB)\n",
+                idleSeconds,
+                QSystemTrayIcon::isSystemTrayAvailable() ? "panel closed, tray item shown"
+                                                         : "no tray: the panel is open as a window",
+                kb / 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QTemporaryDir folder;
+    clickToDrawn(folder.path());
+    idleMemory(folder.path());
+    return 0;
+}
