@@ -22,16 +22,26 @@ RuleAction Json::Codec<RuleAction>::read(const Node& v, const std::string& path)
 {
     if (!v.isString())
         throw DecodingError(path, "expected a string, found " + typeName(v));
-    // The exact words need no lower-casing; other ASCII lower-cases the same either way; only
-    // other texts need full Unicode lower-casing (KELVIN SIGN lower-cases to "k").
+    // ASCII lower-cases the same by the ASCII rule as by the full Unicode one; only other texts
+    // need ICU (KELVIN SIGN lower-cases to "k", so "BLOC\u212A" is block).
     const std::string_view raw = v.text();
-    if (raw == "allow")
-        return RuleAction::allow;
-    if (raw == "block")
-        return RuleAction::block;
+    const bool ascii = std::all_of(raw.begin(), raw.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        if (raw.size() == 5) {
+            char lower[5];
+            for (int i = 0; i < 5; ++i)
+                lower[i] = (raw[i] >= 'A' && raw[i] <= 'Z') ? static_cast<char>(raw[i] + 32) : raw[i];
+            const std::string_view word(lower, 5);
+            if (word == "allow")
+                return RuleAction::allow;
+            if (word == "block")
+                return RuleAction::block;
+        }
+        throw DecodingError(path, "unknown rule action");
+    }
     const QString text = QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
-    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (auto action = ruleActionFromText(ascii ? text.toLower() : UnicodeText::lowercased(text)))
+    if (auto action = ruleActionFromText(UnicodeText::lowercased(text)))
         return *action;
     throw DecodingError(path, "unknown rule action");
 }

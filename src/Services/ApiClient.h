@@ -53,7 +53,11 @@ public:
 /**
  * The JSON-over-HTTPS client of the service. Lives on the main thread; its operations are
  * coroutines that give the thread up while a request is under way. Failed calls throw
- * ApiError. Never retries, never follows redirects, writes no log.
+ * ApiError. Never retries, never follows redirects, keeps no cookies, writes no log.
+ *
+ * With g++ 12, do not write an aggregate-initialised temporary inside a co_await expression
+ * (`co_await client.reportAppUsage(AppUsageReport{date, items})`): the compiler destroys it
+ * twice. Name it first, or build it with a function (`HeartbeatRequest::make(...)` is fine).
  */
 class ApiClient : public QObject {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "Support/Rfc3339.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
@@ -61,8 +62,9 @@ public:
         if (m_end - m_p >= 3 && static_cast<unsigned char>(m_p[0]) == 0xEF &&
             static_cast<unsigned char>(m_p[1]) == 0xBB && static_cast<unsigned char>(m_p[2]) == 0xBF)
             m_p += 3;
-        // Every value is at least one byte: a cheap bound for the table.
-        m_entries.reserve(static_cast<std::size_t>(std::min<std::ptrdiff_t>(m_end - m_p, 1 << 16) / 4 + 1));
+        // About one value per ten bytes in records like a policy's rules; the table grows
+        // beyond that as needed.
+        m_entries.reserve(static_cast<std::size_t>(std::min<std::ptrdiff_t>((m_end - m_p) / 10 + 1, 1 << 18)));
         skipSpace();
         value(0);
         skipSpace();
@@ -286,8 +288,15 @@ private:
         m_p += length;
     }
 
-    /** The characters that end a plain run: control, quote, backslash. */
-    static bool plain(unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }
+    /** Printable ASCII other than quote and backslash: what a text's plain run is made of. */
+    static bool plainAscii(unsigned char c) { return kPlainAscii[c]; }
+
+    static constexpr auto kPlainAscii = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0x20; c < 0x80; ++c)
+            table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+        return table;
+    }();
 
     void string()
     {
@@ -295,8 +304,7 @@ private:
         const char* start = m_p;
         // The common case: no escape, so the text is a view into the bytes.
         for (;;) {
-            while (m_p != m_end && plain(static_cast<unsigned char>(*m_p)) &&
-                   static_cast<unsigned char>(*m_p) < 0x80)
+            while (m_p != m_end && plainAscii(static_cast<unsigned char>(*m_p)))
                 ++m_p;
             if (m_p == m_end)
                 fail("unterminated string");
@@ -317,8 +325,7 @@ private:
         std::string& out = m_document.m_unescaped.emplace_back(start, m_p);
         for (;;) {
             const char* run = m_p;
-            while (m_p != m_end && plain(static_cast<unsigned char>(*m_p)) &&
-                   static_cast<unsigned char>(*m_p) < 0x80)
+            while (m_p != m_end && plainAscii(static_cast<unsigned char>(*m_p)))
                 ++m_p;
             out.append(run, static_cast<std::size_t>(m_p - run));
             if (m_p == m_end)
@@ -377,7 +384,8 @@ private:
     {
         if (to - from > std::numeric_limits<std::uint32_t>::max())
             fail("text too long");
-        m_entries[index].text = {from, static_cast<std::uint32_t>(to - from)};
+        m_entries[index].text = from;
+        m_entries[index].count = static_cast<std::uint32_t>(to - from);
     }
 
     void number()
@@ -516,8 +524,8 @@ std::string_view Node::text() const
 {
     if (m_value)
         return m_value->get_ref<const std::string&>();
-    const auto& t = m_document->m_entries[m_index].text;
-    return {t.data, t.size};
+    const auto& e = m_document->m_entries[m_index];
+    return {e.text, e.count};
 }
 
 std::size_t Node::size() const
@@ -542,10 +550,11 @@ std::optional<Node> Node::find(std::string_view key) const
     if (entries[m_index].kind != Kind::object)
         return std::nullopt;
     std::optional<Node> found;
+    const auto size = static_cast<std::uint32_t>(key.size());
     std::uint32_t i = m_index + 1;
     for (std::uint32_t n = 0; n < entries[m_index].count; ++n) {
-        const auto& k = entries[i].text;
-        if (k.size == key.size() && std::memcmp(k.data, key.data(), key.size()) == 0)
+        const auto& k = entries[i];
+        if (k.count == size && (size == 0 || (k.text[0] == key[0] && std::memcmp(k.text, key.data(), size) == 0)))
             found = Node(m_document, i + 1);
         i = entries[i + 1].next;
     }

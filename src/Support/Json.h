@@ -69,19 +69,16 @@ public:
 
     /** One value; containers are followed by their members (key, value, key, value...). */
     struct Entry {
-        Kind kind = Kind::null;
-        std::uint32_t count = 0; ///< elements, or members of an object
-        std::uint32_t next = 0;  ///< index just past this value and everything inside it
         union {
             bool boolean;
             std::int64_t integer;
             std::uint64_t unsignedInteger;
             double floating;
-            struct {
-                const char* data;
-                std::uint32_t size;
-            } text;
+            const char* text;
         };
+        std::uint32_t count = 0; ///< elements, members of an object, or bytes of a text
+        std::uint32_t next = 0;  ///< index just past this value and everything inside it
+        Kind kind = Kind::null;
         Entry() : integer(0) {}
     };
 

@@ -13,8 +13,8 @@ QString format(const QDateTime& instant);
 
 /**
  * The date-decoding rule: the full form with a fraction of a second, else without one;
- * the offset "Z" (or "z") or a signed hh:mm. Anything else gives nothing. Fractions beyond
- * milliseconds are accepted and cut to milliseconds.
+ * the offset "Z" or a signed hh:mm. Anything else gives nothing (a lower-case "t" or "z"
+ * too). Fractions beyond milliseconds are accepted and cut to milliseconds.
  */
 std::optional<QDateTime> parse(const QString& text);
 
