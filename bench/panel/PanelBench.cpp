@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -42,9 +43,11 @@ protected:
 void clickToDrawn(const QString& folder)
 {
     OrvaneMacApp::Parts parts = OrvaneMacApp::Parts::shared();
+    // The helper of the built bundle, registered in a folder of the benchmark.
     parts.makeLoginItem = [folder] {
-        return std::make_unique<XdgAutostartLoginItem>(OrvaneMacApp::helperIdentifier,
-                                                       folder + "/autostart", folder);
+        return std::make_unique<XdgAutostartLoginItem>(
+            OrvaneMacApp::helperIdentifier, folder + "/autostart",
+            QFileInfo(QStringLiteral(ORVANE_APP_EXECUTABLE)).absolutePath());
     };
     parts.trayAvailable = true; // the panel as the tray item opens it
     OrvaneMacApp app(std::move(parts));

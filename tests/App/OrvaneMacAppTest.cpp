@@ -284,13 +284,20 @@ TEST_F(OrvaneMacAppTest, HelperRegistrationFollowsTheStatus)
 
 TEST_F(OrvaneMacAppTest, TrayClickOpensAndClosesThePanel)
 {
+    storeSession();
     OrvaneMacApp::Parts p = parts();
     p.trayAvailable = true;
     app = std::make_unique<OrvaneMacApp>(std::move(p));
+    ASSERT_TRUE(processEventsUntil([this] { return app->scheduler().isRunning().get(); }));
     EXPECT_FALSE(app->panel().isVisible());
+
+    // Stopped without an unpairing (as on sleep): opening the panel starts it again.
+    app->scheduler().stop();
     app->togglePanel();
     EXPECT_TRUE(app->panel().isVisible());
     EXPECT_EQ(app->panel().size(), QSize(320, 420));
+    EXPECT_TRUE(app->scheduler().isRunning().get());
+
     app->togglePanel();
     EXPECT_FALSE(app->panel().isVisible());
 }

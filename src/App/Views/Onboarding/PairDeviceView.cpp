@@ -25,7 +25,6 @@ public:
         setFrame(false);
         setAlignment(Qt::AlignCenter);
         setPlaceholderText(QString());
-        setAttribute(Qt::WA_MacShowFocusRect, false);
         QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setPixelSize(24);
         font.setWeight(QFont::DemiBold);
@@ -114,6 +113,7 @@ QWidget* PairDeviceView::digitRow()
     for (int i = 0; i < codeLength; ++i) {
         auto* field = new DigitField(row);
         field->setObjectName(QStringLiteral("digitField%1").arg(i));
+        field->setAccessibleName(tr("Digit %1 of the pairing code").arg(i + 1));
         connect(field, &QLineEdit::textEdited, this,
                 [this, i](const QString& text) { setDigit(text, i); });
         layout->addWidget(field, 0, Qt::AlignVCenter);
