@@ -52,7 +52,7 @@ TEST(Colors, AreTheOpaqueSrgbValuesOfThePalette)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.color.spec(), QColor::Rgb);
+        EXPECT_EQ(c.color.toRgb(), c.color); // held as plain sRGB
         EXPECT_EQ(c.color.alpha(), 255);
         EXPECT_EQ(c.color.name().toStdString(), c.hex);
     }
