@@ -52,6 +52,18 @@ QString installHelperBundle(const QTemporaryDir& root, const QUrl& baseUrl)
     return program;
 }
 
+/** The helper's own log lines, without their time stamps. */
+QStringList logLines(const QByteArray& output)
+{
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(output).split(u'\n')) {
+        const qsizetype at = line.indexOf(QStringLiteral("[OrvaneHelper] "));
+        if (at >= 0)
+            lines << line.mid(at);
+    }
+    return lines;
+}
+
 struct Call {
     QString method;
     QString path;
@@ -125,7 +137,7 @@ TEST_F(HelperEndToEnd, ChecksInOnItsIntervalsAndUnpairsWhenTheDeviceIsRevoked)
     const QString program = installHelperBundle(root, service.baseUrl());
     ASSERT_FALSE(program.isEmpty());
     QProcess helper;
-    helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    helper.setProcessChannelMode(QProcess::MergedChannels); // its log goes to stderr
     sinceStart.start();
     helper.start(program, {});
     ASSERT_TRUE(helper.waitForStarted());
@@ -209,6 +221,38 @@ TEST_F(HelperEndToEnd, ChecksInOnItsIntervalsAndUnpairsWhenTheDeviceIsRevoked)
 
     helper.terminate();
     helper.waitForFinished(5000);
+
+    // Its log: the start, both starts of the scheduler in that order, and no "stopped" line,
+    // since the scheduler had stopped itself before the session was cleared.
+    const QStringList log = logLines(helper.readAll());
+    const QStringList expected{
+        QStringLiteral("[OrvaneHelper] starting \u2014 bundle=ai.orvane.mac.helper"),
+        QStringLiteral("[OrvaneHelper] scheduler started after live pair"),
+        QStringLiteral("[OrvaneHelper] scheduler started for device=") + deviceId,
+    };
+    EXPECT_EQ(log, expected) << log.join(u'\n').toStdString();
+
+    // Started again with the keychain now empty: it says so once, a second after start, and idles.
+    QProcess idle;
+    idle.setProcessChannelMode(QProcess::MergedChannels);
+    idle.start(program, {});
+    ASSERT_TRUE(idle.waitForStarted());
+    QByteArray output;
+    const QString idleLine =
+        QStringLiteral("[OrvaneHelper] no device session \u2014 idle until paired");
+    EXPECT_TRUE(processEventsUntil(
+        [&] {
+            output += idle.readAll();
+            return logLines(output).contains(idleLine);
+        },
+        10000));
+    idle.terminate();
+    idle.waitForFinished(5000);
+    output += idle.readAll();
+    EXPECT_EQ(
+        logLines(output),
+        (QStringList{QStringLiteral("[OrvaneHelper] starting \u2014 bundle=ai.orvane.mac.helper"),
+                     idleLine}));
 }
 
 } // namespace
