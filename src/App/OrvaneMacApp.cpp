@@ -1,6 +1,7 @@
 #include "App/OrvaneMacApp.h"
 
 #include "App/Design/OrvaneBadge.h"
+#include "App/TrayItem.h"
 #include "App/Views/MenuBarView.h"
 #include "Platform/Log.h"
 #include "Platform/LoginItemService.h"
@@ -17,7 +18,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QScreen>
-#include <QSystemTrayIcon>
+#include <QStandardPaths>
 
 namespace {
 
@@ -25,6 +26,20 @@ namespace {
 constexpr qint64 reopenGuardMs = 300;
 // Space between the tray item and the panel.
 constexpr int panelGap = 4;
+
+// The tray item's icon from the theme where the program is installed, else its own pixels.
+QString trayIconName()
+{
+    const QString name = QStringLiteral("ai.orvane.mac-symbolic");
+    const QString file = QStringLiteral("icons/hicolor/symbolic/apps/%1.svg").arg(name);
+    return QStandardPaths::locate(QStandardPaths::GenericDataLocation, file).isEmpty() ? QString()
+                                                                                        : name;
+}
+
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 } // namespace
 
@@ -41,7 +56,7 @@ OrvaneMacApp::Parts OrvaneMacApp::Parts::shared()
         [] { return LoginItemService::loginItem(QString::fromLatin1(helperIdentifier)); },
         Clock::system(),
         HeartbeatScheduler::Config{60, 30, 120},
-        QSystemTrayIcon::isSystemTrayAvailable(),
+        true,
     };
 }
 
@@ -97,22 +112,18 @@ void OrvaneMacApp::buildScene()
     m_panel->setWindowTitle(tr("Orvane"));
     m_panel->installEventFilter(this);
 
-    if (m_parts.trayAvailable) {
-        m_panel->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-        // The panel closes itself on a click elsewhere; that must not end the program.
-        QApplication::setQuitOnLastWindowClosed(false);
-        m_tray = new QSystemTrayIcon(OrvaneBadge::trayIcon(), this);
-        m_tray->setToolTip(tr("Orvane"));
-        connect(m_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger ||
-                        reason == QSystemTrayIcon::DoubleClick)
-                        togglePanel();
-                });
-        m_tray->show();
-    } else {
+    if (m_parts.offerTrayItem) {
+        m_tray = new TrayItem(QStringLiteral("ai.orvane.mac"), tr("Orvane"), trayIconName(),
+                              OrvaneBadge::trayIcon(), this);
+        connect(m_tray, &TrayItem::clicked, this, &OrvaneMacApp::togglePanel);
+        // Closing the panel's window ends the program only while no tray can bring it back.
+        QApplication::setQuitOnLastWindowClosed(!m_tray->isHosted());
+        connect(m_tray, &TrayItem::hostedChanged, this,
+                [](bool hosted) { QApplication::setQuitOnLastWindowClosed(!hosted); });
+    }
+    setPanelMode(PanelMode::window);
+    if (!m_tray || !m_tray->isHosted()) {
         // No tray to open the panel from: a small window, so the computer can still be paired.
-        m_panel->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint);
         m_panel->show();
     }
 }
@@ -149,12 +160,16 @@ bool OrvaneMacApp::eventFilter(QObject* watched, QEvent* event)
                 m_scheduler->start();
         } else if (event->type() == QEvent::Hide) {
             m_sincePanelClosed.start();
+        } else if (event->type() == QEvent::WindowDeactivate &&
+                   m_panelMode == PanelMode::trayWindow) {
+            // Opened from the tray on Wayland: closes when focus leaves, like the popup.
+            m_panel->hide();
         }
     }
     return QObject::eventFilter(watched, event);
 }
 
-void OrvaneMacApp::togglePanel()
+void OrvaneMacApp::togglePanel(QRect anchor)
 {
     if (m_panel->isVisible()) {
         m_panel->hide();
@@ -162,15 +177,41 @@ void OrvaneMacApp::togglePanel()
     }
     if (m_sincePanelClosed.isValid() && m_sincePanelClosed.elapsed() < reopenGuardMs)
         return;
-    placePanel();
+    // Wayland has no global positions and refuses a parentless popup: there the compositor
+    // places a small window.
+    setPanelMode(!m_tray || !m_tray->isHosted() ? PanelMode::window
+                 : onWayland()                 ? PanelMode::trayWindow
+                                               : PanelMode::popup);
+    if (m_panelMode == PanelMode::popup)
+        placePanel(anchor);
     m_panel->show();
     m_panel->raise();
     m_panel->activateWindow();
 }
 
-void OrvaneMacApp::placePanel()
+void OrvaneMacApp::showPanel()
 {
-    const QRect icon = m_tray ? m_tray->geometry() : QRect();
+    if (!m_panel->isVisible())
+        setPanelMode(PanelMode::window);
+    m_panel->show();
+    m_panel->raise();
+    m_panel->activateWindow();
+}
+
+void OrvaneMacApp::setPanelMode(PanelMode mode)
+{
+    m_panelMode = mode;
+    const Qt::WindowFlags flags = mode == PanelMode::popup ? Qt::Popup | Qt::FramelessWindowHint
+                                  : mode == PanelMode::trayWindow
+                                      ? Qt::Window | Qt::FramelessWindowHint
+                                      : Qt::Window | Qt::MSWindowsFixedSizeDialogHint;
+    // Changing the flags recreates the native window: only when they change.
+    if (m_panel->windowFlags() != flags)
+        m_panel->setWindowFlags(flags);
+}
+
+void OrvaneMacApp::placePanel(QRect icon)
+{
     const QPoint anchor = icon.isValid() ? icon.center() : QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(anchor);
     if (!screen)

@@ -5,8 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
-#include <QSystemTrayIcon>
+#include <QRect>
 
 #include <functional>
 #include <memory>
@@ -21,6 +20,7 @@ class LoginItemService;
 class MenuBarView;
 class NetworkPathMonitor;
 class PowerEvents;
+class TrayItem;
 
 /**
  * The menu-bar program as a whole: it builds the session store, the status store and the
@@ -42,8 +42,11 @@ public:
         std::function<std::unique_ptr<LoginItemService>()> makeLoginItem;
         const Clock& clock;
         HeartbeatScheduler::Config config;
-        /** Whether the desktop has a tray; without one the panel is a window shown at start. */
-        bool trayAvailable;
+        /**
+         * Whether to offer a tray item. While no tray shows it (or without one) the panel is a
+         * window, shown at start.
+         */
+        bool offerTrayItem;
 
         static Parts shared();
     };
@@ -56,10 +59,14 @@ public:
     [[nodiscard]] DeviceStatusStore& status() { return *m_status; }
     [[nodiscard]] HeartbeatScheduler& scheduler() { return *m_scheduler; }
     [[nodiscard]] MenuBarView& panel() { return *m_panel; }
-    [[nodiscard]] QSystemTrayIcon* trayIcon() const { return m_tray; }
+    /** The tray item; null when none is offered. */
+    [[nodiscard]] TrayItem* trayItem() const { return m_tray; }
 
-    /** What a click on the tray item does: opens the panel beside it, or closes it. */
-    void togglePanel();
+    /** What a click on the tray item does: opens the panel beside anchor, or closes it. */
+    void togglePanel(QRect anchor = {});
+
+    /** What starting the program again does: shows the panel as a window and raises it. */
+    void showPanel();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,14 +76,17 @@ private:
     void buildScene();
     void attachHandlers();
     void refreshStatus(bool enrolled);
-    void placePanel();
+    enum class PanelMode { popup, trayWindow, window };
+    void setPanelMode(PanelMode mode);
+    void placePanel(QRect anchor);
 
     Parts m_parts;
     std::unique_ptr<AuthStore> m_auth;
     std::unique_ptr<DeviceStatusStore> m_status;
     std::unique_ptr<HeartbeatScheduler> m_scheduler;
     std::unique_ptr<MenuBarView> m_panel;
-    QPointer<QSystemTrayIcon> m_tray;
+    TrayItem* m_tray = nullptr;
+    PanelMode m_panelMode = PanelMode::window;
     QElapsedTimer m_sincePanelClosed;
 
     Subscription m_heartbeatHandler;

@@ -286,7 +286,7 @@ TEST_F(OrvaneMacAppTest, TrayClickOpensAndClosesThePanel)
 {
     storeSession();
     OrvaneMacApp::Parts p = parts();
-    p.trayAvailable = true;
+    p.offerTrayItem = true;
     app = std::make_unique<OrvaneMacApp>(std::move(p));
     ASSERT_TRUE(processEventsUntil([this] { return app->scheduler().isRunning().get(); }));
     EXPECT_FALSE(app->panel().isVisible());

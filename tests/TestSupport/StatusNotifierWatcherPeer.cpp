@@ -1,0 +1,64 @@
+#include "TestSupport/StatusNotifierWatcherPeer.h"
+
+#include <QDBusMessage>
+#include <QUuid>
+
+StatusNotifierWatcherPeer::StatusNotifierWatcherPeer(bool withHost, QObject* parent)
+    : QObject(parent),
+      m_connectionName(QStringLiteral("watcher-") + QUuid::createUuid().toString(QUuid::Id128)),
+      m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)),
+      m_withHost(withHost)
+{
+}
+
+StatusNotifierWatcherPeer::~StatusNotifierWatcherPeer()
+{
+    stop();
+}
+
+bool StatusNotifierWatcherPeer::start()
+{
+    // A fresh connection each time: a watcher that comes back is a new peer on the bus.
+    if (!m_bus.isConnected())
+        m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
+    m_items.clear();
+    return m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                                QDBusConnection::ExportAllSlots |
+                                    QDBusConnection::ExportAllSignals |
+                                    QDBusConnection::ExportAllProperties) &&
+           m_bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+void StatusNotifierWatcherPeer::stop()
+{
+    if (!m_bus.isConnected())
+        return;
+    m_bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    m_bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    QDBusConnection::disconnectFromBus(m_connectionName);
+    m_bus = QDBusConnection(m_connectionName);
+}
+
+bool StatusNotifierWatcherPeer::callItem(const QString& service, const QString& method, int x,
+                                         int y)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                       QStringLiteral("org.kde.StatusNotifierItem"), method);
+    call << x << y;
+    // Asynchronous: the item answers on the test's own main loop.
+    return m_bus.send(call);
+}
+
+void StatusNotifierWatcherPeer::RegisterStatusNotifierItem(const QString& service)
+{
+    if (!m_items.contains(service))
+        m_items.append(service);
+    Q_EMIT StatusNotifierItemRegistered(service);
+}
+
+void StatusNotifierWatcherPeer::RegisterStatusNotifierHost(const QString&)
+{
+    m_withHost = true;
+    Q_EMIT StatusNotifierHostRegistered();
+}

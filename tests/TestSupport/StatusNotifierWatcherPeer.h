@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QStringList>
+
+/**
+ * A StatusNotifierWatcher of the test's own: a separate peer on the session bus that owns
+ * "org.kde.StatusNotifierWatcher", records the items that register and says whether a host is
+ * registered. stop() gives the name up as a watcher that ends does. Main thread.
+ */
+class StatusNotifierWatcherPeer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+public:
+    explicit StatusNotifierWatcherPeer(bool withHost = true, QObject* parent = nullptr);
+    ~StatusNotifierWatcherPeer() override;
+
+    /** Owns the name; false when that failed. */
+    bool start();
+    void stop();
+
+    [[nodiscard]] QStringList items() const { return m_items; }
+    [[nodiscard]] bool hostRegistered() const { return m_withHost; }
+    [[nodiscard]] int protocolVersion() const { return 0; }
+
+    /** Calls a method of a registered item as a host does on a click. */
+    bool callItem(const QString& service, const QString& method, int x, int y);
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service);
+    void RegisterStatusNotifierHost(const QString& service);
+
+Q_SIGNALS:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierItemUnregistered(const QString& service);
+    void StatusNotifierHostRegistered();
+    void StatusNotifierHostUnregistered();
+
+private:
+    QString m_connectionName;
+    QDBusConnection m_bus;
+    QStringList m_items;
+    bool m_withHost;
+};
