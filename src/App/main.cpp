@@ -9,7 +9,9 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    // The window's app id on Wayland and the class on X11 name the desktop entry.
+    // The window's app id on Wayland and its class on X11 (StartupWMClass) name the desktop
+    // entry, whatever the executable is called.
+    QCoreApplication::setApplicationName(QStringLiteral("OrvaneMac"));
     QGuiApplication::setDesktopFileName(QStringLiteral("ai.orvane.mac"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
 
