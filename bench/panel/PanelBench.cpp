@@ -51,7 +51,7 @@ void clickToDrawn(const QString& folder)
     };
     parts.offerTrayItem = false; // no tray item of its own; the panel toggles as a window
     OrvaneMacApp app(std::move(parts));
-    QTest::qWait(500); // the session restore and the first layout
+    QTest::qWait(500);  // the session restore and the first layout
     app.panel().hide(); // shown at start as a window: no tray item
 
     PaintWatch watch;

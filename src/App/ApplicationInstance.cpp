@@ -75,10 +75,9 @@ ApplicationInstance::Role ApplicationInstance::claim()
 
 bool ApplicationInstance::activateRunning()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(serviceName),
-                                                       QString::fromLatin1(objectPath),
-                                                       applicationInterface,
-                                                       QStringLiteral("Activate"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(serviceName), QString::fromLatin1(objectPath), applicationInterface,
+        QStringLiteral("Activate"));
     call << QVariantMap();
     const QDBusMessage answer = m_bus.call(call, QDBus::Block, activateTimeoutMs);
     return answer.type() == QDBusMessage::ReplyMessage;

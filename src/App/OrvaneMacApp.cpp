@@ -33,7 +33,7 @@ QString trayIconName()
     const QString name = QStringLiteral("ai.orvane.mac-symbolic");
     const QString file = QStringLiteral("icons/hicolor/symbolic/apps/%1.svg").arg(name);
     return QStandardPaths::locate(QStandardPaths::GenericDataLocation, file).isEmpty() ? QString()
-                                                                                        : name;
+                                                                                       : name;
 }
 
 bool onWayland()
@@ -180,8 +180,8 @@ void OrvaneMacApp::togglePanel(QRect anchor)
     // Wayland has no global positions and refuses a parentless popup: there the compositor
     // places a small window.
     setPanelMode(!m_tray || !m_tray->isHosted() ? PanelMode::window
-                 : onWayland()                 ? PanelMode::trayWindow
-                                               : PanelMode::popup);
+                 : onWayland()                  ? PanelMode::trayWindow
+                                                : PanelMode::popup);
     if (m_panelMode == PanelMode::popup)
         placePanel(anchor);
     m_panel->show();

@@ -172,14 +172,12 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, const QString& title,
     const QString name = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
                              .arg(QCoreApplication::applicationPid())
                              .arg(++counter);
-    if (!m_bus.registerObject(QString::fromLatin1(itemPath), this) ||
-        !m_bus.registerService(name))
+    if (!m_bus.registerObject(QString::fromLatin1(itemPath), this) || !m_bus.registerService(name))
         return;
     m_serviceName = name;
 
-    m_watcherWatch =
-        new QDBusServiceWatcher(QString::fromLatin1(watcherService), m_bus,
-                                QDBusServiceWatcher::WatchForOwnerChange, this);
+    m_watcherWatch = new QDBusServiceWatcher(QString::fromLatin1(watcherService), m_bus,
+                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcherWatch, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
                 setState(false, false);
@@ -190,9 +188,8 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, const QString& title,
     const QString path = QString::fromLatin1(watcherPath);
     m_bus.connect(service, path, watcherInterface, QStringLiteral("StatusNotifierHostRegistered"),
                   this, SLOT(hostRegistered()));
-    m_bus.connect(service, path, watcherInterface,
-                  QStringLiteral("StatusNotifierHostUnregistered"), this,
-                  SLOT(hostUnregistered()));
+    m_bus.connect(service, path, watcherInterface, QStringLiteral("StatusNotifierHostUnregistered"),
+                  this, SLOT(hostUnregistered()));
     // At start the program must know at once whether a tray shows the item.
     if (watcherPresent(m_bus))
         registerAtStart();

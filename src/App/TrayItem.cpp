@@ -20,12 +20,12 @@ TrayItem::TrayItem(const QString& id, const QString& title, const QString& iconN
             at = QCursor::pos();
         Q_EMIT clicked(at.isNull() ? QRect() : QRect(at, QSize(1, 1)));
     });
-    connect(m_sni, &StatusNotifierItem::hostedChanged, this, [this](bool) {
-        Q_EMIT hostedChanged(isHosted());
-    });
+    connect(m_sni, &StatusNotifierItem::hostedChanged, this,
+            [this](bool) { Q_EMIT hostedChanged(isHosted()); });
     if (bus.isConnected()) {
-        auto* watch = new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::watcherService),
-                                              bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+        auto* watch =
+            new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::watcherService), bus,
+                                    QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(watch, &QDBusServiceWatcher::serviceOwnerChanged, this,
                 [this](const QString&, const QString&, const QString& owner) {
                     followWatcher(!owner.isEmpty());

@@ -25,8 +25,7 @@ int main(int argc, char** argv)
         return 1;
     }
     OrvaneMacApp orvane;
-    QObject::connect(&instance, &ApplicationInstance::activated, &orvane,
-                     &OrvaneMacApp::showPanel);
+    QObject::connect(&instance, &ApplicationInstance::activated, &orvane, &OrvaneMacApp::showPanel);
     application.exec();
     return 0;
 }

@@ -150,8 +150,8 @@ TEST(ApplicationInstanceTest, TheFirstOwnsTheSessionAndTheNextActivatesIt)
         EXPECT_EQ(second.claim(), ApplicationInstance::Role::secondary);
     }
     // The freedesktop call a launcher makes; answered on this thread's loop, so sent unblocked.
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        "ai.orvane.mac", "/ai/orvane/mac", "org.freedesktop.Application", "Activate");
+    QDBusMessage call = QDBusMessage::createMethodCall("ai.orvane.mac", "/ai/orvane/mac",
+                                                       "org.freedesktop.Application", "Activate");
     call << QVariantMap();
     ASSERT_TRUE(other.send(call));
     EXPECT_TRUE(processEventsUntil([&] { return activated.size() == 1; }, busTimeoutMs));

@@ -1,4 +1,5 @@
 #include "App/OrvaneMacApp.h"
+#include "App/TrayItem.h"
 #include "App/Views/MenuBarView.h"
 #include "App/Views/Onboarding/PairDeviceView.h"
 #include "App/Views/RootView.h"
@@ -11,7 +12,9 @@
 #include "Services/KeychainStore.h"
 #include "TestSupport/Await.h"
 #include "TestSupport/ScriptedHttpServer.h"
+#include "TestSupport/StatusNotifierWatcherPeer.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -285,6 +288,8 @@ TEST_F(OrvaneMacAppTest, HelperRegistrationFollowsTheStatus)
 TEST_F(OrvaneMacAppTest, TrayClickOpensAndClosesThePanel)
 {
     storeSession();
+    StatusNotifierWatcherPeer tray; // a tray that shows the item
+    ASSERT_TRUE(tray.start());
     OrvaneMacApp::Parts p = parts();
     p.offerTrayItem = true;
     app = std::make_unique<OrvaneMacApp>(std::move(p));
@@ -300,4 +305,29 @@ TEST_F(OrvaneMacAppTest, TrayClickOpensAndClosesThePanel)
 
     app->togglePanel();
     EXPECT_FALSE(app->panel().isVisible());
+}
+
+TEST_F(OrvaneMacAppTest, WithoutATrayThePanelIsAWindowAndALaterTrayTakesOver)
+{
+    OrvaneMacApp::Parts p = parts();
+    p.offerTrayItem = true;
+    app = std::make_unique<OrvaneMacApp>(std::move(p));
+    // No tray on this bus: the panel is a window at start, and closing it ends the program.
+    EXPECT_TRUE(app->panel().isVisible());
+    EXPECT_TRUE(app->panel().windowFlags().testFlag(Qt::Window));
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+
+    // A tray appears: its item can bring the panel back, so closing no longer ends the program.
+    StatusNotifierWatcherPeer tray;
+    ASSERT_TRUE(tray.start());
+    ASSERT_TRUE(processEventsUntil([this] { return app->trayItem()->isHosted(); }));
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+    app->panel().close();
+    EXPECT_FALSE(app->panel().isVisible());
+
+    // Starting the program again (the launcher) shows the panel as a window.
+    app->showPanel();
+    EXPECT_TRUE(app->panel().isVisible());
+    EXPECT_FALSE(app->panel().windowFlags().testFlag(Qt::Popup));
+    app->panel().hide();
 }

@@ -70,7 +70,8 @@ QJsonObject swayNode(const QJsonObject& node, const QString& appId)
 
 QJsonObject swayWindow()
 {
-    const auto tree = run(QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
+    const auto tree =
+        run(QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
     return tree ? swayNode(QJsonDocument::fromJson(*tree).object(), QStringLiteral("ai.orvane.mac"))
                 : QJsonObject();
 }
@@ -115,8 +116,7 @@ protected:
                 QWindow* window = app->panel().windowHandle();
                 if (!app->panel().isVisible() || !window || !window->isExposed())
                     return false;
-                return !onWayland() ||
-                       swayWindow().value(QStringLiteral("visible")).toBool();
+                return !onWayland() || swayWindow().value(QStringLiteral("visible")).toBool();
             },
             timeoutMs);
     }
@@ -124,11 +124,16 @@ protected:
     bool panelHidden()
     {
         return processEventsUntil(
-            [this] { return !app->panel().isVisible() && (!onWayland() || swayWindow().isEmpty()); },
+            [this] {
+                return !app->panel().isVisible() && (!onWayland() || swayWindow().isEmpty());
+            },
             timeoutMs);
     }
 
-    QString platform() const { return onWayland() ? QStringLiteral("sway") : QStringLiteral("x11"); }
+    QString platform() const
+    {
+        return onWayland() ? QStringLiteral("sway") : QStringLiteral("x11");
+    }
 
     QTemporaryDir folder;
     StatusNotifierWatcherPeer watcher;

@@ -9,11 +9,28 @@ StatusNotifierWatcherPeer::StatusNotifierWatcherPeer(bool withHost, QObject* par
       m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)),
       m_withHost(withHost)
 {
+    m_thread.setObjectName(QStringLiteral("watcher"));
+    moveToThread(&m_thread);
+    m_thread.start();
 }
 
 StatusNotifierWatcherPeer::~StatusNotifierWatcherPeer()
 {
     stop();
+    m_thread.quit();
+    m_thread.wait();
+}
+
+QStringList StatusNotifierWatcherPeer::items() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_items;
+}
+
+bool StatusNotifierWatcherPeer::hostRegistered() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_withHost;
 }
 
 bool StatusNotifierWatcherPeer::start()
@@ -21,7 +38,10 @@ bool StatusNotifierWatcherPeer::start()
     // A fresh connection each time: a watcher that comes back is a new peer on the bus.
     if (!m_bus.isConnected())
         m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
-    m_items.clear();
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_items.clear();
+    }
     return m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
                                 QDBusConnection::ExportAllSlots |
                                     QDBusConnection::ExportAllSignals |
@@ -52,13 +72,19 @@ bool StatusNotifierWatcherPeer::callItem(const QString& service, const QString& 
 
 void StatusNotifierWatcherPeer::RegisterStatusNotifierItem(const QString& service)
 {
-    if (!m_items.contains(service))
-        m_items.append(service);
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (!m_items.contains(service))
+            m_items.append(service);
+    }
     Q_EMIT StatusNotifierItemRegistered(service);
 }
 
 void StatusNotifierWatcherPeer::RegisterStatusNotifierHost(const QString&)
 {
-    m_withHost = true;
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_withHost = true;
+    }
     Q_EMIT StatusNotifierHostRegistered();
 }

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QMutex>
 #include <QObject>
 #include <QStringList>
+#include <QThread>
 
 /**
  * A StatusNotifierWatcher of the test's own: a separate peer on the session bus that owns
  * "org.kde.StatusNotifierWatcher", records the items that register and says whether a host is
- * registered. stop() gives the name up as a watcher that ends does. Main thread.
+ * registered. stop() gives the name up as a watcher that ends does. It answers on a thread of
+ * its own, as another process would, so the program may wait for it on the main thread. The
+ * operations are called from the test's thread.
  */
 class StatusNotifierWatcherPeer : public QObject {
     Q_OBJECT
@@ -23,8 +27,8 @@ public:
     bool start();
     void stop();
 
-    [[nodiscard]] QStringList items() const { return m_items; }
-    [[nodiscard]] bool hostRegistered() const { return m_withHost; }
+    [[nodiscard]] QStringList items() const;
+    [[nodiscard]] bool hostRegistered() const;
     [[nodiscard]] int protocolVersion() const { return 0; }
 
     /** Calls a method of a registered item as a host does on a click. */
@@ -43,6 +47,8 @@ Q_SIGNALS:
 private:
     QString m_connectionName;
     QDBusConnection m_bus;
+    QThread m_thread;
+    mutable QMutex m_mutex;
     QStringList m_items;
     bool m_withHost;
 };
