@@ -6,7 +6,9 @@
 #include "TestSupport/Await.h"
 #include "TestSupport/StatusNotifierWatcherPeer.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QProcess>
 #include <QSignalSpy>
