@@ -53,14 +53,15 @@ std::optional<QByteArray> run(const QString& program, const QStringList& argumen
     return process.readAllStandardOutput();
 }
 
-/** Sway's node of the window with this app id, or an empty object. */
-QJsonObject swayNode(const QJsonObject& node, const QString& appId)
+/** Sway's node of the window with this app id and title, or an empty object. */
+QJsonObject swayNode(const QJsonObject& node, const QString& appId, const QString& title)
 {
-    if (node.value(QStringLiteral("app_id")).toString() == appId)
+    if (node.value(QStringLiteral("app_id")).toString() == appId &&
+        node.value(QStringLiteral("name")).toString() == title)
         return node;
     for (const char* key : {"nodes", "floating_nodes"}) {
         for (const auto& child : node.value(QLatin1String(key)).toArray()) {
-            const QJsonObject found = swayNode(child.toObject(), appId);
+            const QJsonObject found = swayNode(child.toObject(), appId, title);
             if (!found.isEmpty())
                 return found;
         }
@@ -72,7 +73,9 @@ QJsonObject swayWindow()
 {
     const auto tree =
         run(QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
-    return tree ? swayNode(QJsonDocument::fromJson(*tree).object(), QStringLiteral("ai.orvane.mac"))
+    // Other windows of the test share the program's app id; the panel is the one titled so.
+    return tree ? swayNode(QJsonDocument::fromJson(*tree).object(), QStringLiteral("ai.orvane.mac"),
+                           QStringLiteral("Orvane"))
                 : QJsonObject();
 }
 
@@ -89,7 +92,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(folder.isValid());
+        // As the program's main names itself.
         QGuiApplication::setDesktopFileName(QStringLiteral("ai.orvane.mac"));
+        QGuiApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
         ASSERT_TRUE(watcher.start());
         OrvaneMacApp::Parts parts = OrvaneMacApp::Parts::shared();
         const QString autostart = folder.filePath(QStringLiteral("autostart"));
