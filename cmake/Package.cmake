@@ -22,6 +22,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "family web-safety agent for a child's com
 # entry's Exec) are the installed ones.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_THREADS 2)
 
@@ -29,15 +30,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://orvane.ai")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "family web-safety agent for a child's computer
- Pairs this computer with a child's account of the Orvane family web-safety
- service, keeps the device credentials in the Secret Service keychain and
- checks in with the service: a heartbeat every minute, the parent's policy
- every half minute, and the day's application usage every two minutes.
- .
- The tray program shows the protection status in the panel's tray, or in a
- small window where the desktop has none; a background helper, started at
- login, keeps the computer checking in.")
+# The extended description only: CPack puts the summary above it as the synopsis, indents each
+# line and turns an empty line into the paragraph mark.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Pairs this computer with a child's account of the Orvane family web-safety
+service, keeps the device credentials in the Secret Service keychain and
+checks in with the service: a heartbeat every minute, the parent's policy
+every half minute, and the day's application usage every two minutes.
+
+The tray program shows the protection status in the panel's tray, or in a
+small window where the desktop has none; a background helper, started at
+login, keeps the computer checking in.")
 # The shared libraries the programs link, found by dpkg-shlibdeps; then what they load at run
 # time: Qt's platform plugins (X11 here; Wayland recommended), a session bus, a Secret Service.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
