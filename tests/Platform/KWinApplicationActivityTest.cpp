@@ -2,6 +2,7 @@
 // clients whose focus KWin changes.
 #include "Platform/Linux/KWin/KWinApplicationActivity.h"
 #include "Platform/Log.h"
+#include "ReceivedApplications.h"
 #include "TestSupport/Await.h"
 #include "TestSupport/QtPrinters.h"
 #include "TestSupport/ScopedEnvironment.h"
@@ -17,14 +18,7 @@
 #include <gmock/gmock.h>
 
 #include <memory>
-#include <mutex>
 #include <vector>
-
-void PrintTo(const RunningApplication& application, std::ostream* os)
-{
-    *os << '{' << application.bundleIdentifier.value_or(QStringLiteral("-")).toStdString() << ", "
-        << application.localizedName.value_or(QStringLiteral("-")).toStdString() << '}';
-}
 
 namespace {
 
@@ -40,37 +34,6 @@ RunningApplication beta()
 {
     return {QStringLiteral("org.orvane.TestBeta"), QStringLiteral("Beta Test")};
 }
-
-// What the handlers received, from the backend's thread.
-class Received {
-public:
-    ApplicationActivity::ActivationHandler handler()
-    {
-        return [this](const RunningApplication& application) {
-            std::lock_guard lock(m_mutex);
-            m_applications.push_back(application);
-        };
-    }
-    std::vector<RunningApplication> all() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_applications;
-    }
-    bool lastIs(const RunningApplication& application) const
-    {
-        std::lock_guard lock(m_mutex);
-        return !m_applications.empty() && m_applications.back() == application;
-    }
-    void clear()
-    {
-        std::lock_guard lock(m_mutex);
-        m_applications.clear();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<RunningApplication> m_applications;
-};
 
 class KWinApplicationActivityTest : public testing::Test {
 protected:
@@ -180,7 +143,16 @@ protected:
         const QDBusMessage loaded =
             kwinCall(QStringLiteral("loadScript"), {path, name});
         ASSERT_EQ(loaded.type(), QDBusMessage::ReplyMessage) << loaded.errorMessage().toStdString();
-        kwinCall(QStringLiteral("start"), {});
+        // run() evaluates the script before it answers, so it can be unloaded right after.
+        const int id = loaded.arguments().value(0).toInt();
+        for (const QString& path :
+             {QStringLiteral("/Scripting/Script%1").arg(id), QStringLiteral("/%1").arg(id)}) {
+            QDBusMessage run = QDBusMessage::createMethodCall(
+                QStringLiteral("org.kde.KWin"), path, QStringLiteral("org.kde.kwin.Script"),
+                QStringLiteral("run"));
+            if (QDBusConnection::sessionBus().call(run).type() == QDBusMessage::ReplyMessage)
+                break;
+        }
         kwinCall(QStringLiteral("unloadScript"), {name});
     }
 
@@ -229,7 +201,7 @@ constexpr int timeoutMs = 30000;
 TEST_F(KWinApplicationActivityTest, ReportsEachActivatedWindowsApplicationAndNoneWhenClosed)
 {
     KWinApplicationActivity activity;
-    Received received;
+    ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
     QProcess& first = openWindow(QStringLiteral("org.orvane.TestAlpha"));
@@ -261,14 +233,14 @@ TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLives
     {
         // Wait until KWin has focused it, through a backend of its own.
         KWinApplicationActivity probe;
-        Received received;
+        ReceivedApplications received;
         const Subscription subscription = probe.addActivationObserver(received.handler());
         ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
     }
 
     KWinApplicationActivity activity;
     EXPECT_EQ(activity.frontmostApplication(), beta());
-    Received received;
+    ReceivedApplications received;
     Subscription subscription = activity.addActivationObserver(received.handler());
     EXPECT_TRUE(processEventsUntil([&] { return scriptLoaded(activity.pluginName()); }, timeoutMs));
     subscription.reset();
@@ -279,7 +251,7 @@ TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLives
 TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
 {
     KWinApplicationActivity activity;
-    Received received;
+    ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(processEventsUntil([&] { return !backendBusName().isEmpty(); }, timeoutMs));
     const QString busName = backendBusName();
@@ -314,7 +286,7 @@ TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFo
 {
     Log::Capture capture;
     KWinApplicationActivity activity;
-    Received received;
+    ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     openWindow(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
@@ -334,7 +306,7 @@ TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFo
 
     startKWin();
     openWindow(QStringLiteral("org.orvane.TestBeta"));
-    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs)) << capture.messages().join(u'\n').toStdString();
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -31,6 +32,8 @@ constexpr auto busNamePlaceholder = "@ORVANE_BUS_NAME@";
 constexpr int callTimeoutMs = 5000;
 constexpr int frontmostWaitMs = 2000;
 constexpr qint64 maximumScriptSize = 64 * 1024;
+constexpr int startRetryMs = 250;
+constexpr int maximumStartRetries = 40;
 
 std::atomic<int> instances{0};
 
@@ -163,8 +166,10 @@ private:
             m_loaded = false;
             m_shared->feed.publish(std::nullopt);
         }
-        if (!newOwner.isEmpty())
+        if (!newOwner.isEmpty()) {
+            m_startRetries = 0;
             load();
+        }
     }
 
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
@@ -230,6 +235,21 @@ private:
         const int id = loaded.type() == QDBusMessage::ReplyMessage && !loaded.arguments().isEmpty()
                            ? loaded.arguments().constFirst().toInt()
                            : -1;
+        // KWin takes its bus name before its scripting object exists: a KWin that has just
+        // started is asked again, a few times, before it counts as a failure.
+        if (id < 0 && loaded.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject") &&
+            m_startRetries < maximumStartRetries) {
+            ++m_startRetries;
+            m_kwinOwner.clear();
+            QTimer::singleShot(startRetryMs, this, [this, owner] {
+                if (m_tracking && !m_loaded && m_kwinOwner.isEmpty() &&
+                    m_bus->interface()->serviceOwner(QString::fromLatin1(kwinService)).value() ==
+                        owner)
+                    load();
+            });
+            return;
+        }
+        m_startRetries = 0;
         if (id < 0) {
             Log::plain(QStringLiteral("Foreground application tracking is unavailable: KWin did "
                                       "not load the activity script (%1)")
@@ -275,6 +295,7 @@ private:
     bool m_connected = false;
     bool m_tracking = false;
     bool m_loaded = false;
+    int m_startRetries = 0;
 };
 
 KWinApplicationActivity::KWinApplicationActivity(const QString& scriptPath)
