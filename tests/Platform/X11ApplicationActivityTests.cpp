@@ -1,7 +1,7 @@
 // The X11 backend against a real X server (the test runs under scripts/with-xvfb). The test's
 // own connection plays the applications and the window manager: it creates windows with the
 // identifying properties and marks them active in _NET_ACTIVE_WINDOW on the root window.
-#include "Platform/Linux/X11ApplicationActivity.h"
+#include "Platform/Linux/X11/X11ApplicationActivity.h"
 
 #include "Platform/Log.h"
 #include "TestSupport/ScopedEnvironment.h"
@@ -231,6 +231,9 @@ protected:
                                          "diteur\n");
         writeEntry("org.example.Viewer", "[Desktop Entry]\nName=Viewer\nName[fr]=Visionneuse\n");
         writeEntry("org.example.Nameless", "[Desktop Entry]\nType=Application\n");
+        writeEntry("debian-xterm", "[Desktop Entry]\nName=XTerm\nStartupWMClass=XTerm\n");
+        writeEntry("firefox-esr",
+                   "[Desktop Entry]\nName=Firefox ESR\nStartupWMClass=Firefox-esr\n");
         // The backend reads these once, when it is made.
         environment.set("XDG_DATA_HOME", dataHome.path().toUtf8());
         environment.set("XDG_DATA_DIRS", dataHome.filePath(QStringLiteral("none")).toUtf8());
@@ -272,17 +275,26 @@ TEST_F(X11ApplicationActivityTest, ReportsEachActivatedWindowsApplication)
         {"empty GTK id is no id",
          {"", "org.example.Viewer", std::nullopt},
          app("org.example.Viewer", "Viewer")},
-        {"no entry: the WM_CLASS class",
+        {"no entry anywhere: no identifier, whatever WM_CLASS says",
          {"org.example.Unlisted", std::nullopt, QByteArray("unlisted\0Unlisted\0", 18)},
-         app("org.example.Unlisted", "Unlisted")},
-        {"entry without a Name: the WM_CLASS class",
+         app(std::nullopt, std::nullopt)},
+        {"entry without a Name",
          {std::nullopt, "org.example.Nameless", QByteArray("nameless\0Nameless Tool\0", 23)},
-         app("org.example.Nameless", "Nameless Tool")},
-        {"only WM_CLASS",
+         app("org.example.Nameless", std::nullopt)},
+        {"only WM_CLASS: the class against StartupWMClass",
          {std::nullopt, std::nullopt, QByteArray("xterm\0XTerm\0", 12)},
-         app(std::nullopt, "XTerm")},
-        {"WM_CLASS without a class part",
+         app("debian-xterm.desktop", "XTerm")},
+        {"only WM_CLASS: the class against the desktop id",
+         {std::nullopt, std::nullopt, QByteArray("Navigator\0firefox-esr\0", 22)},
+         app("firefox-esr.desktop", "Firefox ESR")},
+        {"WM_CLASS without a class part: the instance",
          {std::nullopt, std::nullopt, QByteArray("xterm\0", 6)},
+         app("debian-xterm.desktop", "XTerm")},
+        {"WM_CLASS of invalid UTF-8",
+         {std::nullopt, std::nullopt, QByteArray("\xff\xfe\0XTerm\xff\0", 10)},
+         app(std::nullopt, std::nullopt)},
+        {"WM_CLASS of a megabyte",
+         {std::nullopt, std::nullopt, QByteArray(1 << 20, 'x') + QByteArray("\0XTerm\0", 7)},
          app(std::nullopt, std::nullopt)},
         {"no properties", {}, app(std::nullopt, std::nullopt)},
     };

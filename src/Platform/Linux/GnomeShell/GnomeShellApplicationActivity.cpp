@@ -1,8 +1,7 @@
 #include "Platform/Linux/GnomeShell/GnomeShellApplicationActivity.h"
 
-#include "Platform/Linux/DesktopEntries.h"
+#include "Platform/Linux/ApplicationIdentity.h"
 #include "Platform/Linux/FrontmostFeed.h"
-#include "Platform/Linux/WindowHints.h"
 #include "Platform/Log.h"
 
 #include <QDBusConnection>
@@ -79,7 +78,7 @@ QString stringAt(const QVariantList& values, int i)
 
 struct GnomeShellApplicationActivity::Shared {
     FrontmostFeed feed;
-    const DesktopEntries entries = DesktopEntries::fromEnvironment();
+    std::shared_ptr<const ApplicationIdentity> identity;
 };
 
 class GnomeShellApplicationActivity::Worker : public QObject {
@@ -97,6 +96,7 @@ public:
         if (m_started)
             return;
         m_started = true;
+        m_shared->identity->warmUp();
         m_bus.emplace(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName));
         if (!m_bus->isConnected()) {
             Log::plain(QStringLiteral("Foreground application tracking is unavailable: no session "
@@ -205,15 +205,16 @@ private:
             if (values.at(i).userType() != QMetaType::QString)
                 return false;
         WindowHints hints;
-        hints.shellAppId = stringAt(values, 0);
-        hints.wmClass = stringAt(values, 1);
-        hints.wmInstance = stringAt(values, 2);
+        hints.appId = stringAt(values, 0);
+        hints.wmClassClass = stringAt(values, 1);
+        hints.wmClassInstance = stringAt(values, 2);
         hints.gtkApplicationId = stringAt(values, 3);
         hints.pid = values.at(4).toUInt();
-        if (hints == WindowHints{})
-            m_shared->feed.publish(std::nullopt);
-        else
-            m_shared->feed.publish(applicationFor(hints.bounded(), m_shared->entries));
+        const RunningApplication application = m_shared->identity->resolve(hints);
+        // No focus, or a window without a desktop entry: no application the report can name.
+        m_shared->feed.publish(application == RunningApplication{}
+                                   ? std::nullopt
+                                   : std::optional(application));
         return true;
     }
 
@@ -226,9 +227,11 @@ private:
     bool m_started = false;
 };
 
-GnomeShellApplicationActivity::GnomeShellApplicationActivity()
+GnomeShellApplicationActivity::GnomeShellApplicationActivity(
+    std::shared_ptr<const ApplicationIdentity> identity)
     : m_shared(std::make_shared<Shared>())
 {
+    m_shared->identity = identity ? std::move(identity) : ApplicationIdentity::fromEnvironment();
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("ai.orvane.activity.gnome-shell"));
     m_worker = new Worker(m_shared);

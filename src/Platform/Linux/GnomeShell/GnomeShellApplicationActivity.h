@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class ApplicationIdentity;
 class QThread;
 
 /**
@@ -17,11 +18,13 @@ class QThread;
  * A thread of the backend's own, with a private session-bus connection, follows both names:
  * while the extension is missing, disabled or the Shell is gone there is no application, and one
  * log line says why and how to enable the extension; when the extension (re)appears it is asked
- * again. Handlers run on that thread; nothing wakes while the focus does not change.
+ * again. The focused window's Shell application id, WM_CLASS, GTK application id and process go
+ * through the identity rule (ApplicationIdentity). Handlers run on that thread; nothing wakes while the focus does not change.
  */
 class GnomeShellApplicationActivity final : public ApplicationActivity {
 public:
-    GnomeShellApplicationActivity();
+    /** identity: the identity rule; by default this process's environment. */
+    explicit GnomeShellApplicationActivity(std::shared_ptr<const ApplicationIdentity> identity = {});
     /** Joins the thread; no handler runs once this returns. */
     ~GnomeShellApplicationActivity() override;
     GnomeShellApplicationActivity(const GnomeShellApplicationActivity&) = delete;

@@ -1,8 +1,7 @@
 #include "Platform/Linux/KWin/KWinApplicationActivity.h"
 
-#include "Platform/Linux/DesktopEntries.h"
+#include "Platform/Linux/ApplicationIdentity.h"
 #include "Platform/Linux/FrontmostFeed.h"
-#include "Platform/Linux/WindowHints.h"
 #include "Platform/Log.h"
 
 #include <QCoreApplication>
@@ -41,7 +40,7 @@ std::atomic<int> instances{0};
 
 struct KWinApplicationActivity::Shared {
     FrontmostFeed feed;
-    const DesktopEntries entries = DesktopEntries::fromEnvironment();
+    std::shared_ptr<const ApplicationIdentity> identity;
     // Lets a subscription that ends late reach the worker only while it exists.
     std::mutex workerMutex;
     Worker* worker = nullptr;
@@ -71,16 +70,20 @@ public Q_SLOTS:
         // Only the running KWin speaks for the desktop.
         if (!calledFromDBus() || m_kwinOwner.isEmpty() || message().service() != m_kwinOwner)
             return;
-        WindowHints hints;
-        hints.desktopFileName = desktopFileName;
-        hints.wmClass = resourceClass;
-        hints.wmInstance = resourceName;
-        hints.pid = pid.size() <= 10 ? pid.toUInt() : 0;
-        if (hints == WindowHints{}) {
+        if (desktopFileName.isEmpty() && resourceClass.isEmpty() && resourceName.isEmpty()) {
             m_shared->feed.publish(std::nullopt);
             return;
         }
-        m_shared->feed.publish(applicationFor(hints.bounded(), m_shared->entries));
+        WindowHints hints;
+        hints.kdeDesktopFile = desktopFileName;
+        hints.wmClassClass = resourceClass;
+        hints.wmClassInstance = resourceName;
+        hints.pid = pid.size() <= 10 ? pid.toLongLong() : 0;
+        const RunningApplication application = m_shared->identity->resolve(hints);
+        // A window without a desktop entry is no application the report can name.
+        m_shared->feed.publish(application == RunningApplication{}
+                                   ? std::nullopt
+                                   : std::optional(application));
     }
 
     void startTracking()
@@ -88,6 +91,7 @@ public Q_SLOTS:
         if (m_tracking)
             return;
         m_tracking = true;
+        m_shared->identity->warmUp();
         if (!connectBus()) {
             m_shared->feed.publish(std::nullopt);
             return;
@@ -298,9 +302,11 @@ private:
     int m_startRetries = 0;
 };
 
-KWinApplicationActivity::KWinApplicationActivity(const QString& scriptPath)
+KWinApplicationActivity::KWinApplicationActivity(
+    std::shared_ptr<const ApplicationIdentity> identity, const QString& scriptPath)
     : m_shared(std::make_shared<Shared>())
 {
+    m_shared->identity = identity ? std::move(identity) : ApplicationIdentity::fromEnvironment();
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("ai.orvane.activity.kwin"));
     m_worker = new Worker(m_shared, scriptPath.isEmpty() ? scriptTemplatePath() : scriptPath);

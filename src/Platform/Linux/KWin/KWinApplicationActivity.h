@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class ApplicationIdentity;
 class QThread;
 
 /**
@@ -18,13 +19,19 @@ class QThread;
  * written to the runtime folder and loaded through org.kde.KWin /Scripting under a plugin name
  * of its own; it is unloaded when the last subscription ends and when this object goes. A KWin
  * that leaves the bus is logged once and means no application; when KWin comes back the script
- * is loaded again. Reports are taken only from the process that owns org.kde.KWin. Handlers run
+ * is loaded again. Reports are taken only from the process that owns org.kde.KWin; the window's
+ * desktop-file name, resource class and name and process go through the identity rule
+ * (ApplicationIdentity). Handlers run
  * on the backend's thread; nothing wakes while no window is activated.
  */
 class KWinApplicationActivity final : public ApplicationActivity {
 public:
-    /** scriptPath: the script to load; empty means the one found by scriptTemplatePath(). */
-    explicit KWinApplicationActivity(const QString& scriptPath = {});
+    /**
+     * identity: the identity rule (default: this process's environment); scriptPath: the script
+     * to load, empty for the one found by scriptTemplatePath().
+     */
+    explicit KWinApplicationActivity(std::shared_ptr<const ApplicationIdentity> identity = {},
+                                     const QString& scriptPath = {});
     /** Unloads the script and joins the thread; no handler runs once this returns. */
     ~KWinApplicationActivity() override;
     KWinApplicationActivity(const KWinApplicationActivity&) = delete;
