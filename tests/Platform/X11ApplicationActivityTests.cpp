@@ -401,22 +401,25 @@ TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
 
 TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneLogLine)
 {
+    using Setting = std::pair<const char*, std::optional<QByteArray>>; // none: unset
     const struct {
         const char* name;
-        const char* variable;
-        std::optional<QByteArray> value;
+        std::vector<Setting> settings;
     } cases[] = {
-        {"no DISPLAY", "DISPLAY", std::nullopt},
-        {"Wayland display", "WAYLAND_DISPLAY", "wayland-0"},
-        {"Wayland session", "XDG_SESSION_TYPE", "wayland"},
-        {"unreachable display", "DISPLAY", ":4095"},
+        {"no DISPLAY", {{"DISPLAY", std::nullopt}}},
+        {"Wayland display, no session type",
+         {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_SESSION_TYPE", std::nullopt}}},
+        {"Wayland session", {{"XDG_SESSION_TYPE", "wayland"}}},
+        {"unreachable display", {{"DISPLAY", ":4095"}}},
     };
     for (const auto& c : cases) {
         ScopedEnvironment scoped;
-        if (c.value)
-            scoped.set(c.variable, *c.value);
-        else
-            scoped.unset(c.variable);
+        for (const auto& [variable, value] : c.settings) {
+            if (value)
+                scoped.set(variable, *value);
+            else
+                scoped.unset(variable);
+        }
         const Log::Capture log;
         {
             X11ApplicationActivity activity;
