@@ -5,7 +5,9 @@
 //   X11:   scripts/with-xvfb build/default/bench/activity-backends/activity_backends_bench
 //   sway:  scripts/as-unprivileged-user build/default/bench/activity-backends/activity_backends_bench --sway
 // Options: --changes N (focus changes timed, default 200), --idle S (idle seconds, default 30),
-//          --watch S (instead: print each activation for S seconds, for measuring real programs).
+//          --watch S (instead: print each activation for S seconds, for measuring real programs),
+//          --identify (instead, X11: bring each program's window to the front, print its
+//          application).
 #include "Platform/Linux/ApplicationActivitySelector.h"
 #include "Platform/Linux/ApplicationIdentity.h"
 #include "Services/ActivityReporter.h"
@@ -132,11 +134,44 @@ public:
     ~X11Driver() override { xcb_disconnect(m_connection); }
 
     bool ready() const override { return m_ready; }
-    void focus(int which) override
+    void focus(int which) override { activate(m_windows[which]); }
+
+    void activate(xcb_window_t window)
     {
         xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_root, m_active, XCB_ATOM_WINDOW,
-                            32, 1, &m_windows[which]);
+                            32, 1, &window);
         xcb_flush(m_connection);
+    }
+
+    /** Other programs' top-level windows with their WM_CLASS ("instance/class"). */
+    std::vector<std::pair<xcb_window_t, QString>> programWindows()
+    {
+        std::vector<std::pair<xcb_window_t, QString>> found;
+        auto* tree =
+            xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr);
+        if (!tree)
+            return found;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            if (children[i] == m_windows[0] || children[i] == m_windows[1])
+                continue;
+            auto* reply = xcb_get_property_reply(
+                m_connection,
+                xcb_get_property(m_connection, 0, children[i], XCB_ATOM_WM_CLASS,
+                                 XCB_ATOM_STRING, 0, 256),
+                nullptr);
+            if (reply && xcb_get_property_value_length(reply) > 0) {
+                const QList<QByteArray> parts =
+                    QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                               xcb_get_property_value_length(reply))
+                        .split('\0');
+                found.emplace_back(children[i], QString::fromUtf8(parts.value(0) + '/' +
+                                                                  parts.value(1)));
+            }
+            std::free(reply);
+        }
+        std::free(tree);
+        return found;
     }
 
 private:
@@ -308,6 +343,7 @@ int main(int argc, char** argv)
         driver = std::make_unique<SwayDriver>();
     else if (watchSeconds == 0)
         driver = std::make_unique<X11Driver>();
+    // --identify: X11 only, for the windows of programs started beforehand.
     if (driver && !driver->ready()) {
         std::printf("no window system to drive (X11: run under scripts/with-xvfb; sway: "
                     "--sway under scripts/as-unprivileged-user)\n");
@@ -327,6 +363,30 @@ int main(int argc, char** argv)
                 std::chrono::duration<double, std::milli>(Clock_::now() - made).count());
     printMemory("with the backend");
 
+    if (arguments.contains(QStringLiteral("--identify"))) {
+        // X11: brings each program's window to the front in turn and prints what is reported.
+        auto* x11 = dynamic_cast<X11Driver*>(driver.get());
+        if (!x11)
+            return 1;
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::optional<RunningApplication> last;
+        const Subscription printing = activity->addActivationObserver([&](const auto& a) {
+            std::lock_guard lock(mutex);
+            last = a;
+            arrived.notify_all();
+        });
+        for (const auto& [window, wmClass] : x11->programWindows()) {
+            std::unique_lock lock(mutex);
+            last.reset();
+            x11->activate(window);
+            if (arrived.wait_for(lock, 5s, [&] { return last.has_value(); }))
+                std::printf("WM_CLASS %s: %s %s\n", qPrintable(wmClass),
+                            qPrintable(text(last->bundleIdentifier)),
+                            qPrintable(text(last->localizedName)));
+        }
+        return 0;
+    }
     if (watchSeconds > 0) {
         std::printf("front now: %s\n",
                     front ? qPrintable(text(front->bundleIdentifier) + QStringLiteral(" ") +
