@@ -23,7 +23,8 @@ private:
     ActivationObservers m_observers;
 };
 
-// Hook for the KDE Plasma backend (KWin script): its backend, or none with the reason in why.
+// The KDE Plasma backend (KWin script), made only for a Plasma Wayland session: the backend,
+// or none with the reason in why (make() logs it; the backend itself logs nothing then).
 std::unique_ptr<ApplicationActivity> makeKWinActivity(std::shared_ptr<const ApplicationIdentity>,
                                                       QString& why)
 {
@@ -31,7 +32,7 @@ std::unique_ptr<ApplicationActivity> makeKWinActivity(std::shared_ptr<const Appl
     return nullptr;
 }
 
-// Hook for the GNOME Shell backend (our Shell extension): as above.
+// The GNOME Shell backend (the project's Shell extension), for a GNOME Wayland session: as above.
 std::unique_ptr<ApplicationActivity>
 makeGnomeShellActivity(std::shared_ptr<const ApplicationIdentity>, QString& why)
 {
