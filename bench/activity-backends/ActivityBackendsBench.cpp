@@ -6,6 +6,7 @@
 //   sway:  scripts/as-unprivileged-user build/default/bench/activity-backends/activity_backends_bench --sway
 // Options: --changes N (focus changes timed, default 200), --idle S (idle seconds, default 30),
 //          --watch S (instead: print each activation for S seconds, for measuring real programs),
+//          --catalog N (instead: time indexing a DEP-11 catalog of N components),
 //          --identify (instead, X11: bring each program's window to the front, print its
 //          application).
 #include "Platform/Linux/ApplicationActivitySelector.h"
@@ -17,9 +18,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <xcb/xcb.h>
+#include <zlib.h>
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -300,6 +303,38 @@ private:
     bool m_ready = false;
 };
 
+// Indexing a distribution-sized DEP-11 catalog (Debian's main holds some 15,000 components):
+// what the backend's thread does once before its first reading.
+void timeCatalogIndex(int components)
+{
+    QTemporaryDir folder;
+    const QString catalog = folder.filePath(QStringLiteral("Components-amd64.yml.gz"));
+    gzFile out = gzopen(catalog.toLocal8Bit().constData(), "wb");
+    if (!out)
+        return;
+    const QByteArray description(800, 'd');
+    for (int i = 0; i < components; ++i) {
+        const QByteArray document =
+            QStringLiteral("---\nType: desktop-application\nID: org.example.App%1\n"
+                           "Package: app%1\nName:\n  C: App %1\n  de: Programm %1\n"
+                           "Summary:\n  C: Does things\nDescription:\n  C: <p>%2</p>\n"
+                           "Launchable:\n  desktop-id:\n  - app%1.desktop\n"
+                           "Icon:\n  cached:\n  - name: app%1.png\n    width: 64\n")
+                .arg(i)
+                .arg(QString::fromLatin1(description))
+                .toUtf8();
+        gzwrite(out, document.constData(), unsigned(document.size()));
+    }
+    gzclose(out);
+    const ApplicationIdentity identity({folder.filePath(QStringLiteral("data"))},
+                                       {QStringLiteral("de")}, {folder.path()});
+    const auto start = Clock_::now();
+    identity.warmUp();
+    std::printf("identity index over a catalog of %d components (%lld KiB compressed): %.0f ms\n",
+                components, QFileInfo(catalog).size() / 1024,
+                std::chrono::duration<double, std::milli>(Clock_::now() - start).count());
+}
+
 const char* backendName(ActivityBackend backend)
 {
     switch (backend) {
@@ -338,6 +373,11 @@ int main(int argc, char** argv)
     const bool sway = arguments.contains(QStringLiteral("--sway"));
 
     printMemory("at start");
+    if (const int components = option("--catalog", 0); components > 0) {
+        timeCatalogIndex(components);
+        printMemory("after indexing the catalog");
+        return 0;
+    }
     std::unique_ptr<FocusDriver> driver;
     if (sway)
         driver = std::make_unique<SwayDriver>();
