@@ -294,8 +294,9 @@ TEST_F(WlrootsApplicationActivityTest, WindowInFrontAtStartIsFrontmost)
         WlrootsApplicationActivity first(identity);
         Recorder recorder;
         const Subscription subscription = first.addActivationObserver(recorder.handler());
-        if (first.frontmostApplication() != testApp)
+        if (first.frontmostApplication() != testApp) {
             ASSERT_EQ(recorder.next(), testApp);
+        }
     }
     WlrootsApplicationActivity activity(identity);
     EXPECT_EQ(activity.frontmostApplication(), testApp);
@@ -310,8 +311,9 @@ TEST_F(WlrootsApplicationActivityTest, CompositorThatDiesIsLoggedOnceAndEmptiesT
         WlrootsApplicationActivity activity(identity);
         Recorder recorder;
         const Subscription subscription = activity.addActivationObserver(recorder.handler());
-        if (activity.frontmostApplication() != testApp)
+        if (activity.frontmostApplication() != testApp) {
             ASSERT_EQ(recorder.next(), testApp);
+        }
         sway->stop();
         lost = recorder.next();
         EXPECT_EQ(activity.frontmostApplication(), std::nullopt);

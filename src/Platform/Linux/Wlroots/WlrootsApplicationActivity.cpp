@@ -148,7 +148,7 @@ private:
     {
         auto* self = static_cast<Watcher*>(data);
         self->m_focus.done(id(handle));
-        self->changed();
+        self->m_dirty = true;
     }
     static void closed(void* data, zwlr_foreign_toplevel_handle_v1* handle)
     {
@@ -156,7 +156,7 @@ private:
         self->m_focus.closed(id(handle));
         self->m_handles.erase(handle);
         zwlr_foreign_toplevel_handle_v1_destroy(handle);
-        self->changed();
+        self->m_dirty = true;
     }
     static void parent(void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {}
     static constexpr zwlr_foreign_toplevel_handle_v1_listener handleListener{
@@ -181,17 +181,22 @@ private:
         }
         decide(true, {});
         m_identity->warmUp();
-        m_initialised = true;
+        m_dirty = false;
         publish(front(), false);
         finishReading();
 
         Step step = Step::dispatched;
-        while (step == Step::dispatched && !m_finished)
+        while (step == Step::dispatched && !m_finished) {
             step = dispatchOnce();
+            // A focus change comes as one batch: the old window's "done" and the new one's.
+            // Judged between them, nothing would be in front for a moment.
+            if (m_dirty)
+                changed();
+        }
         if (step != Step::stopped) {
             Log::plain(QStringLiteral("Foreground application tracking stopped: the Wayland "
                                       "compositor went away"));
-            publish(std::nullopt, m_published.has_value());
+            publish(std::nullopt, true);
         }
         disconnect();
     }
@@ -277,11 +282,13 @@ private:
 
     std::optional<ToplevelFocus::Front> front() const { return m_focus.front(); }
 
-    // After each toplevel's "done" or "closed": a new front application is an activation.
+    // After each batch of events with a toplevel's "done" or "closed": another front
+    // application is an activation.
+    // A window with an app id naming no entry, a window still without one, and no window at all
+    // are the same "no application", reported once.
     void changed()
     {
-        if (!m_initialised)
-            return;
+        m_dirty = false;
         const auto now = front();
         const auto appIdOf = [](const std::optional<ToplevelFocus::Front>& f) {
             return f ? std::optional<QString>(f->appId) : std::nullopt;
@@ -296,12 +303,14 @@ private:
         std::optional<RunningApplication> application;
         if (now)
             application = m_identity->resolve({now->appId, {}, {}, {}, {}, 0});
+        const RunningApplication reported = application.value_or(RunningApplication{});
         {
             std::lock_guard lock(m_mutex);
             m_frontmost = application;
         }
-        if (notify)
-            observers.notify(application.value_or(RunningApplication{}));
+        if (notify && reported != m_reported)
+            observers.notify(reported);
+        m_reported = reported;
     }
 
     void decide(bool watching, const QString& reason)
@@ -335,8 +344,9 @@ private:
     std::set<zwlr_foreign_toplevel_handle_v1*> m_handles;
     ToplevelFocus m_focus;
     bool m_finished = false;
-    bool m_initialised = false;
+    bool m_dirty = false; // a toplevel changed since the front was last judged
     std::optional<ToplevelFocus::Front> m_published;
+    RunningApplication m_reported; // what handlers were last told
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

@@ -64,8 +64,9 @@ private:
     void disconnect();
     void run();
     void handle(const xcb_generic_event_t* event);
+    xcb_window_t activeWindow();
     // Reads _NET_ACTIVE_WINDOW and, when another window is active, publishes it.
-    void refresh(bool notify);
+    void refresh();
     void publish(std::optional<RunningApplication> application, bool notify);
     RunningApplication describe(xcb_window_t window);
     std::optional<QByteArray> property(xcb_get_property_cookie_t cookie);
@@ -107,9 +108,14 @@ X11ApplicationActivity::Watcher::Watcher(std::shared_ptr<const ApplicationIdenti
         return;
     }
     m_watching = true;
+    // The window active now is read here, not on the thread: a change made once this
+    // constructor returns must arrive as an activation, however late the thread first runs.
+    m_activeWindow = activeWindow();
     m_thread = std::thread([this] {
         m_identity->warmUp();
-        refresh(false);
+        publish(m_activeWindow == XCB_NONE ? std::nullopt
+                                           : std::optional(describe(m_activeWindow)),
+                false);
         run();
     });
 }
@@ -224,10 +230,10 @@ void X11ApplicationActivity::Watcher::handle(const xcb_generic_event_t* event)
         return;
     const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
     if (notify->window == m_root && notify->atom == m_ewmh._NET_ACTIVE_WINDOW)
-        refresh(true);
+        refresh();
 }
 
-void X11ApplicationActivity::Watcher::refresh(bool notify)
+xcb_window_t X11ApplicationActivity::Watcher::activeWindow()
 {
     xcb_window_t window = XCB_NONE;
     xcb_generic_error_t* rawError = nullptr;
@@ -235,14 +241,20 @@ void X11ApplicationActivity::Watcher::refresh(bool notify)
                                           &window, &rawError))
         window = XCB_NONE; // deleted or malformed: nothing is active
     std::free(rawError);
+    return window;
+}
+
+void X11ApplicationActivity::Watcher::refresh()
+{
+    const xcb_window_t window = activeWindow();
     // Window managers set the property again for the same window; that is no activation.
-    if (window == m_activeWindow && notify)
+    if (window == m_activeWindow)
         return;
     m_activeWindow = window;
     if (window == XCB_NONE)
-        publish(std::nullopt, notify);
+        publish(std::nullopt, true);
     else
-        publish(describe(window), notify);
+        publish(describe(window), true);
 }
 
 void X11ApplicationActivity::Watcher::publish(std::optional<RunningApplication> application,
