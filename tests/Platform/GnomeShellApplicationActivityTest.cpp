@@ -1,6 +1,7 @@
 // The GNOME Shell backend against a real headless gnome-shell (scripts/with-gnome-shell) running
 // the agent's extension, with real Wayland clients whose focus the Shell changes.
 #include "Platform/Linux/GnomeShell/GnomeShellApplicationActivity.h"
+#include "Platform/Linux/XdgAutostartLoginItem.h"
 #include "Platform/Log.h"
 #include "ReceivedApplications.h"
 #include "TestSupport/Await.h"
@@ -309,6 +310,33 @@ TEST_F(GnomeShellApplicationActivityTest, ForgedMalformedAndHugeReportsHaveADefi
     // The backend keeps following the Shell.
     openWindow(QStringLiteral("org.orvane.TestBeta"));
     EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+}
+
+TEST_F(GnomeShellApplicationActivityTest, RegisteringTheHelperEnablesTheExtension)
+{
+    ASSERT_TRUE(extensionCall(QStringLiteral("DisableExtension")));
+    ASSERT_TRUE(processEventsUntil(
+        [] { return !onBus(QString::fromLatin1(GnomeShellApplicationActivity::busName)); },
+        timeoutMs));
+    const QString bundle = data->filePath(QStringLiteral("bundle"));
+    const QString helper = bundle + QStringLiteral("/LoginItems/Helper");
+    QDir().mkpath(helper);
+    QFile info(helper + QStringLiteral("/Info.json"));
+    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
+    info.write(R"({"CFBundleIdentifier": "ai.orvane.mac.helper"})");
+    info.close();
+    QFile program(helper + QStringLiteral("/Helper"));
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    program.write("#!/bin/sh\n");
+    program.close();
+    program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    XdgAutostartLoginItem item(QStringLiteral("ai.orvane.mac.helper"),
+                               data->filePath(QStringLiteral("autostart")), bundle);
+    ASSERT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_TRUE(processEventsUntil(
+        [] { return onBus(QString::fromLatin1(GnomeShellApplicationActivity::busName)); },
+        timeoutMs));
 }
 
 // Last: it replaces the suite's Shell.
