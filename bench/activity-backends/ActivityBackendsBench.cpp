@@ -8,13 +8,17 @@
 //          --watch S (instead: print each activation for S seconds, for measuring real programs),
 //          --catalog N (instead: time indexing a DEP-11 catalog of N components),
 //          --identify (instead, X11: bring each program's window to the front, print its
-//          application).
+//          application),
+//          --kwin / --gnome-shell --client <tests' ActivityTestClient> (in a running Plasma or
+//          GNOME session: scripts/bench-desktop-activity starts a headless one).
 #include "Platform/Linux/ApplicationActivitySelector.h"
 #include "Platform/Linux/ApplicationIdentity.h"
 #include "Services/ActivityReporter.h"
 #include "Support/Clock.h"
 
 #include <QByteArray>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -335,6 +339,97 @@ void timeCatalogIndex(int components)
                 std::chrono::duration<double, std::milli>(Clock_::now() - start).count());
 }
 
+// KDE Plasma or GNOME Shell already running in this session (started by the caller): two windows
+// of the tests' Wayland client (--client), with the app ids of two Debian entries ("foot" and
+// "gcr-viewer"); focus through a KWin script or the Shell's Eval (which the tests' control
+// extension opens). The time measured includes that request.
+class DesktopDriver final : public FocusDriver {
+public:
+    enum class Desktop { kwin, gnomeShell };
+
+    DesktopDriver(Desktop desktop, const QString& client) : m_desktop(desktop)
+    {
+        if (client.isEmpty() || !m_folder.isValid() || !QDBusConnection::sessionBus().isConnected())
+            return;
+        const QByteArray program = client.toLocal8Bit();
+        const auto quiet = [] {
+            ::setenv("QT_QPA_PLATFORM", "wayland", 1);
+            if (std::freopen("/dev/null", "w", stderr) == nullptr)
+                ::_exit(127);
+        };
+        for (int i = 0; i < 2; ++i) {
+            m_clients[i] = spawn({program.constData(), m_ids[i], m_ids[i]}, quiet);
+            if (m_desktop == Desktop::kwin) {
+                QFile script(m_folder.filePath(QStringLiteral("focus%1.js").arg(i)));
+                if (!script.open(QIODevice::WriteOnly))
+                    return;
+                script.write(QStringLiteral("var all = workspace.clientList();"
+                                            "for (var i = 0; i < all.length; ++i)"
+                                            "  if (all[i].resourceClass == '%1')"
+                                            "    workspace.activeClient = all[i];")
+                                 .arg(QLatin1String(m_ids[i]))
+                                 .toUtf8());
+            }
+        }
+        std::this_thread::sleep_for(3s);
+        m_ready = true;
+    }
+    ~DesktopDriver() override
+    {
+        for (pid_t pid : m_clients) {
+            if (pid > 0) {
+                ::kill(pid, SIGTERM);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    }
+
+    bool ready() const override { return m_ready; }
+    void focus(int which) override
+    {
+        const QString id = QLatin1String(m_ids[which & 1]);
+        if (m_desktop == Desktop::gnomeShell) {
+            call(QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+                 QStringLiteral("org.gnome.Shell"), QStringLiteral("Eval"),
+                 {QStringLiteral("global.get_window_actors().map(a => a.meta_window)"
+                                 ".filter(w => w.get_wm_class() == '%1')"
+                                 ".forEach(w => w.activate(global.get_current_time()))")
+                      .arg(id)});
+            return;
+        }
+        const QString name = QStringLiteral("bench-focus-%1").arg(m_loads++);
+        const QDBusMessage loaded = call(
+            QStringLiteral("org.kde.KWin"), QStringLiteral("/Scripting"),
+            QStringLiteral("org.kde.kwin.Scripting"), QStringLiteral("loadScript"),
+            {m_folder.filePath(QStringLiteral("focus%1.js").arg(which & 1)), name});
+        const int script = loaded.arguments().value(0).toInt();
+        for (const QString& path : {QStringLiteral("/Scripting/Script%1").arg(script),
+                                    QStringLiteral("/%1").arg(script)})
+            if (call(QStringLiteral("org.kde.KWin"), path, QStringLiteral("org.kde.kwin.Script"),
+                     QStringLiteral("run"), {})
+                    .type() == QDBusMessage::ReplyMessage)
+                break;
+        call(QStringLiteral("org.kde.KWin"), QStringLiteral("/Scripting"),
+             QStringLiteral("org.kde.kwin.Scripting"), QStringLiteral("unloadScript"), {name});
+    }
+
+private:
+    static QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                             const QString& method, const QVariantList& arguments)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    }
+
+    Desktop m_desktop;
+    const char* m_ids[2] = {"foot", "gcr-viewer"};
+    QTemporaryDir m_folder;
+    pid_t m_clients[2] = {-1, -1};
+    int m_loads = 0;
+    bool m_ready = false;
+};
+
 const char* backendName(ActivityBackend backend)
 {
     switch (backend) {
@@ -379,8 +474,14 @@ int main(int argc, char** argv)
         return 0;
     }
     std::unique_ptr<FocusDriver> driver;
+    const auto client = arguments.indexOf(QStringLiteral("--client"));
+    const QString clientPath = client >= 0 ? arguments.value(client + 1) : QString();
     if (sway)
         driver = std::make_unique<SwayDriver>();
+    else if (arguments.contains(QStringLiteral("--kwin")))
+        driver = std::make_unique<DesktopDriver>(DesktopDriver::Desktop::kwin, clientPath);
+    else if (arguments.contains(QStringLiteral("--gnome-shell")))
+        driver = std::make_unique<DesktopDriver>(DesktopDriver::Desktop::gnomeShell, clientPath);
     else if (watchSeconds == 0)
         driver = std::make_unique<X11Driver>();
     // --identify: X11 only, for the windows of programs started beforehand.
