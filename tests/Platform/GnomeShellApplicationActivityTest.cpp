@@ -45,6 +45,22 @@ bool logged(const Log::Capture& capture, const QString& part)
     return false;
 }
 
+TEST(GnomeShellExtension, EachShellVersionGetsTheFormatItLoads)
+{
+    const struct {
+        const char* version;
+        const char* uuid;
+    } cases[] = {
+        {"43.9", "activity-legacy@orvane.ai"}, {"44", "activity-legacy@orvane.ai"},
+        {"45.0", "activity@orvane.ai"},        {"48.alpha", "activity@orvane.ai"},
+        {"", "activity@orvane.ai"},            {"not a version", "activity@orvane.ai"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GnomeShellApplicationActivity::extensionUuid(QString::fromUtf8(c.version)),
+                  QString::fromUtf8(c.uuid))
+            << c.version;
+}
+
 class GnomeShellApplicationActivityTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
