@@ -1,4 +1,4 @@
-#include "Platform/Linux/X11ApplicationActivity.h"
+#include "Platform/Linux/X11/X11ApplicationActivity.h"
 #include "Services/ActivityReporter.h"
 #include "TestSupport/ScriptedApplicationActivity.h"
 

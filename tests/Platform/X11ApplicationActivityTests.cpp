@@ -1,7 +1,9 @@
 // The X11 backend against a real X server (the test runs under scripts/with-xvfb). The test's
 // own connection plays the applications and the window manager: it creates windows with the
 // identifying properties and marks them active in _NET_ACTIVE_WINDOW on the root window.
-#include "Platform/Linux/X11ApplicationActivity.h"
+#include "Platform/Linux/X11/X11ApplicationActivity.h"
+
+#include "Platform/Linux/ApplicationIdentity.h"
 
 #include "Platform/Log.h"
 #include "TestSupport/ScopedEnvironment.h"
@@ -26,6 +28,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 void PrintTo(const RunningApplication& application, std::ostream* out)
@@ -45,6 +48,7 @@ struct WindowProperties {
     std::optional<QByteArray> gtkApplicationId;
     std::optional<QByteArray> kdeDesktopFile;
     std::optional<QByteArray> wmClass; // "instance\0class\0"
+    std::optional<uint32_t> pid;       // _NET_WM_PID
 };
 
 class XClient {
@@ -82,11 +86,41 @@ public:
         setText(window, atom("_GTK_APPLICATION_ID"), utf8, properties.gtkApplicationId);
         setText(window, atom("_KDE_NET_WM_DESKTOP_FILE"), utf8, properties.kdeDesktopFile);
         setText(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, properties.wmClass);
+        if (properties.pid)
+            xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"),
+                                XCB_ATOM_CARDINAL, 32, 1, &*properties.pid);
         sync();
         return window;
     }
 
     xcb_window_t unusedWindowId() { return xcb_generate_id(m_connection); }
+
+    /** A top-level window whose WM_CLASS has this class, or none. */
+    xcb_window_t windowOfClass(const QByteArray& wmClass)
+    {
+        auto* tree =
+            xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr);
+        if (!tree)
+            return XCB_NONE;
+        xcb_window_t found = XCB_NONE;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && found == XCB_NONE; ++i) {
+            auto* reply = xcb_get_property_reply(
+                m_connection,
+                xcb_get_property(m_connection, 0, children[i], XCB_ATOM_WM_CLASS,
+                                 XCB_ATOM_STRING, 0, 256),
+                nullptr);
+            if (reply) {
+                const QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)),
+                                       xcb_get_property_value_length(reply));
+                if (value.split('\0').value(1) == wmClass)
+                    found = children[i];
+            }
+            std::free(reply);
+        }
+        std::free(tree);
+        return found;
+    }
 
     void setActive(xcb_window_t window)
     {
@@ -225,12 +259,18 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(x.connected()) << "no X server; run under scripts/with-xvfb";
+        // The server hands a new connection the window ids of one that has gone: an earlier
+        // test's active window must not look like this test's first one.
+        x.setActive(XCB_NONE);
         ASSERT_TRUE(dataHome.isValid());
         writeEntry("org.example.Editor", "[Desktop Entry]\nType=Application\nName=Editor\n"
                                          "Name[de]=Bearbeiter\nName[fr]=\xc3\x89"
                                          "diteur\n");
         writeEntry("org.example.Viewer", "[Desktop Entry]\nName=Viewer\nName[fr]=Visionneuse\n");
         writeEntry("org.example.Nameless", "[Desktop Entry]\nType=Application\n");
+        writeEntry("debian-xterm", "[Desktop Entry]\nName=XTerm\nStartupWMClass=XTerm\n");
+        writeEntry("firefox-esr",
+                   "[Desktop Entry]\nName=Firefox ESR\nStartupWMClass=Firefox-esr\n");
         // The backend reads these once, when it is made.
         environment.set("XDG_DATA_HOME", dataHome.path().toUtf8());
         environment.set("XDG_DATA_DIRS", dataHome.filePath(QStringLiteral("none")).toUtf8());
@@ -272,17 +312,26 @@ TEST_F(X11ApplicationActivityTest, ReportsEachActivatedWindowsApplication)
         {"empty GTK id is no id",
          {"", "org.example.Viewer", std::nullopt},
          app("org.example.Viewer", "Viewer")},
-        {"no entry: the WM_CLASS class",
+        {"no entry anywhere: no identifier, whatever WM_CLASS says",
          {"org.example.Unlisted", std::nullopt, QByteArray("unlisted\0Unlisted\0", 18)},
-         app("org.example.Unlisted", "Unlisted")},
-        {"entry without a Name: the WM_CLASS class",
+         app(std::nullopt, std::nullopt)},
+        {"entry without a Name",
          {std::nullopt, "org.example.Nameless", QByteArray("nameless\0Nameless Tool\0", 23)},
-         app("org.example.Nameless", "Nameless Tool")},
-        {"only WM_CLASS",
+         app("org.example.Nameless", std::nullopt)},
+        {"only WM_CLASS: the class against StartupWMClass",
          {std::nullopt, std::nullopt, QByteArray("xterm\0XTerm\0", 12)},
-         app(std::nullopt, "XTerm")},
-        {"WM_CLASS without a class part",
+         app("debian-xterm.desktop", "XTerm")},
+        {"only WM_CLASS: the class against the desktop id",
+         {std::nullopt, std::nullopt, QByteArray("Navigator\0firefox-esr\0", 22)},
+         app("firefox-esr.desktop", "Firefox ESR")},
+        {"WM_CLASS without a class part: the instance",
          {std::nullopt, std::nullopt, QByteArray("xterm\0", 6)},
+         app("debian-xterm.desktop", "XTerm")},
+        {"WM_CLASS of invalid UTF-8",
+         {std::nullopt, std::nullopt, QByteArray("\xff\xfe\0XTerm\xff\0", 10)},
+         app(std::nullopt, std::nullopt)},
+        {"WM_CLASS of a megabyte",
+         {std::nullopt, std::nullopt, QByteArray(1 << 20, 'x') + QByteArray("\0XTerm\0", 7)},
          app(std::nullopt, std::nullopt)},
         {"no properties", {}, app(std::nullopt, std::nullopt)},
     };
@@ -361,6 +410,66 @@ TEST_F(X11ApplicationActivityTest, EndedSubscriptionIsNotCalled)
     EXPECT_EQ(ended.count(), 0u);
 }
 
+// Firefox, Chromium and most X11 programs identify a window only by WM_CLASS and _NET_WM_PID;
+// the process leads to its application through the systemd scope it was launched in.
+TEST_F(X11ApplicationActivityTest, WindowProcessLeadsToItsApplication)
+{
+    QTemporaryDir proc;
+    ASSERT_TRUE(proc.isValid());
+    ASSERT_TRUE(QDir(proc.path()).mkpath(QStringLiteral("4242")));
+    QFile cgroup(proc.filePath(QStringLiteral("4242/cgroup")));
+    ASSERT_TRUE(cgroup.open(QIODevice::WriteOnly));
+    cgroup.write("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                 "app-gnome-firefox\\x2desr-4242.scope\n");
+    cgroup.close();
+    const auto identity = std::make_shared<ApplicationIdentity>(
+        QStringList{dataHome.path()}, QStringList{QStringLiteral("de")}, QStringList{},
+        proc.path());
+
+    X11ApplicationActivity activity(identity);
+    Recorder recorder;
+    const Subscription subscription = activity.addActivationObserver(recorder.handler());
+    x.setActive(x.createWindow({std::nullopt, std::nullopt,
+                                QByteArray("Navigator\0Mystery-Browser\0", 26), 4242}));
+    EXPECT_EQ(recorder.at(0), app("firefox-esr.desktop", "Firefox ESR"));
+    x.setActive(x.createWindow({std::nullopt, std::nullopt, std::nullopt, 4243}));
+    EXPECT_EQ(recorder.at(1), app(std::nullopt, std::nullopt)) << "a process without a scope";
+}
+
+// A real xterm, against the desktop entry Debian installs for it.
+TEST_F(X11ApplicationActivityTest, RealXtermIsIdentifiedByItsInstalledEntry)
+{
+    if (::access("/usr/bin/xterm", X_OK) != 0 ||
+        !QFile::exists(QStringLiteral("/usr/share/applications/debian-xterm.desktop")))
+        GTEST_SKIP() << "xterm is not installed (scripts/install-deps installs it)";
+    const pid_t xterm = ::fork();
+    if (xterm == 0) {
+        ::execl("/usr/bin/xterm", "xterm", "-e", "cat", nullptr);
+        ::_exit(127);
+    }
+    ASSERT_GT(xterm, 0);
+    xcb_window_t window = XCB_NONE;
+    for (auto deadline = std::chrono::steady_clock::now() + 20s;
+         window == XCB_NONE && std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(20ms))
+        window = x.windowOfClass("XTerm");
+
+    const auto identity = std::make_shared<ApplicationIdentity>(
+        QStringList{QStringLiteral("/usr/share")}, QStringList{QStringLiteral("de")});
+    std::optional<RunningApplication> seen;
+    if (window != XCB_NONE) {
+        X11ApplicationActivity activity(identity);
+        Recorder recorder;
+        const Subscription subscription = activity.addActivationObserver(recorder.handler());
+        x.setActive(window);
+        seen = recorder.at(0);
+    }
+    ::kill(xterm, SIGTERM);
+    ::waitpid(xterm, nullptr, 0);
+    ASSERT_NE(window, XCB_NONE) << "xterm opened no window";
+    EXPECT_EQ(seen, app("debian-xterm.desktop", "XTerm"));
+}
+
 TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
 {
     PrivateXServer server;
@@ -389,22 +498,25 @@ TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
 
 TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneLogLine)
 {
+    using Setting = std::pair<const char*, std::optional<QByteArray>>; // none: unset
     const struct {
         const char* name;
-        const char* variable;
-        std::optional<QByteArray> value;
+        std::vector<Setting> settings;
     } cases[] = {
-        {"no DISPLAY", "DISPLAY", std::nullopt},
-        {"Wayland display", "WAYLAND_DISPLAY", "wayland-0"},
-        {"Wayland session", "XDG_SESSION_TYPE", "wayland"},
-        {"unreachable display", "DISPLAY", ":4095"},
+        {"no DISPLAY", {{"DISPLAY", std::nullopt}}},
+        {"Wayland display, no session type",
+         {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_SESSION_TYPE", std::nullopt}}},
+        {"Wayland session", {{"XDG_SESSION_TYPE", "wayland"}}},
+        {"unreachable display", {{"DISPLAY", ":4095"}}},
     };
     for (const auto& c : cases) {
         ScopedEnvironment scoped;
-        if (c.value)
-            scoped.set(c.variable, *c.value);
-        else
-            scoped.unset(c.variable);
+        for (const auto& [variable, value] : c.settings) {
+            if (value)
+                scoped.set(variable, *value);
+            else
+                scoped.unset(variable);
+        }
         const Log::Capture log;
         {
             X11ApplicationActivity activity;

@@ -1,12 +1,10 @@
 #include "Platform/Linux/DesktopEntries.h"
 
-#include <QFile>
+#include "Platform/Linux/RegularFile.h"
 
 #include <map>
 
 namespace {
-
-constexpr qint64 maximumEntrySize = 1 << 20;
 
 QString unescaped(QStringView value)
 {
@@ -123,11 +121,11 @@ QStringList DesktopEntries::localeKeys(const QString& locale)
     return keys;
 }
 
-std::optional<QString> DesktopEntries::nameIn(const QByteArray& contents,
-                                              const QStringList& localeNames)
+std::optional<DesktopEntries::Entry> DesktopEntries::parse(const QByteArray& contents,
+                                                           const QStringList& localeNames)
 {
     // Only the [Desktop Entry] group counts; the first occurrence of a key wins.
-    std::map<QString, QString> names;
+    std::map<QString, QString> keys;
     bool inEntry = false;
     bool seenEntry = false;
     for (const QByteArray& rawLine : contents.split('\n')) {
@@ -147,20 +145,39 @@ std::optional<QString> DesktopEntries::nameIn(const QByteArray& contents,
         if (equals < 0)
             continue;
         const QString key = line.left(equals).trimmed();
-        if (key != u"Name" && !key.startsWith(u"Name["))
+        if (key != u"Name" && !key.startsWith(u"Name[") && key != u"StartupWMClass" &&
+            key != u"Hidden" && key != u"Type")
             continue;
-        names.try_emplace(key, unescaped(QStringView(line).mid(equals + 1).trimmed()));
+        keys.try_emplace(key, unescaped(QStringView(line).mid(equals + 1).trimmed()));
     }
+    if (!seenEntry)
+        return std::nullopt;
 
+    const auto value = [&keys](const QString& key) {
+        const auto found = keys.find(key);
+        return found == keys.end() ? QString() : found->second;
+    };
+    Entry entry;
     for (const auto& locale : localeNames) {
-        const auto found = names.find(QStringLiteral("Name[%1]").arg(locale));
-        if (found != names.end() && !found->second.isEmpty())
-            return found->second;
+        if (const QString name = value(QStringLiteral("Name[%1]").arg(locale)); !name.isEmpty()) {
+            entry.name = name;
+            break;
+        }
     }
-    const auto plain = names.find(QStringLiteral("Name"));
-    if (plain != names.end() && !plain->second.isEmpty())
-        return plain->second;
-    return std::nullopt;
+    if (!entry.name && !value(QStringLiteral("Name")).isEmpty())
+        entry.name = value(QStringLiteral("Name"));
+    entry.startupWMClass = value(QStringLiteral("StartupWMClass"));
+    entry.hidden = value(QStringLiteral("Hidden")) == u"true";
+    const QString type = value(QStringLiteral("Type"));
+    entry.application = type.isEmpty() || type == u"Application";
+    return entry;
+}
+
+std::optional<QString> DesktopEntries::nameIn(const QByteArray& contents,
+                                              const QStringList& localeNames)
+{
+    const auto entry = parse(contents, localeNames);
+    return entry ? entry->name : std::nullopt;
 }
 
 std::optional<QString> DesktopEntries::name(const QString& desktopId) const
@@ -171,11 +188,10 @@ std::optional<QString> DesktopEntries::name(const QString& desktopId) const
     const QString fileName =
         desktopId.endsWith(u".desktop") ? desktopId : desktopId + QStringLiteral(".desktop");
     for (const auto& dir : m_dataDirs) {
-        QFile file(dir + QStringLiteral("/applications/") + fileName);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        // The first folder that holds the entry decides, even when it lacks a Name.
-        return nameIn(file.read(maximumEntrySize), m_localeNames);
+        const QString path = dir + QStringLiteral("/applications/") + fileName;
+        if (const auto contents = RegularFile::read(path, maximumEntrySize))
+            // The first folder that holds the entry decides, even when it lacks a Name.
+            return nameIn(*contents, m_localeNames);
     }
     return std::nullopt;
 }

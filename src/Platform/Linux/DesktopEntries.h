@@ -8,7 +8,8 @@
 
 /**
  * The installed applications' desktop entries (".desktop" files in the XDG data folders),
- * read for their display names. Reads files on each lookup; safe to use from any thread.
+ * read for their display names. Reads files on each lookup, never blocking on a FIFO or a
+ * device and never past maximumEntrySize; safe to use from any thread.
  */
 class DesktopEntries {
 public:
@@ -27,6 +28,21 @@ public:
      * the entry or it has no usable Name.
      */
     [[nodiscard]] std::optional<QString> name(const QString& desktopId) const;
+
+    /** What an entry says about its application. */
+    struct Entry {
+        std::optional<QString> name; // Name in the most preferred locale
+        QString startupWMClass;
+        bool hidden = false;     // Hidden=true: the entry counts as deleted
+        bool application = true; // Type is Application (or missing)
+    };
+
+    /** The [Desktop Entry] group of an entry's contents; none when there is no such group. */
+    [[nodiscard]] static std::optional<Entry> parse(const QByteArray& contents,
+                                                    const QStringList& localeNames);
+
+    /** Largest desktop entry read; a larger file counts as absent. */
+    static constexpr qint64 maximumEntrySize = 1 << 20;
 
     /** The Name in an entry's contents, chosen as name() does. */
     [[nodiscard]] static std::optional<QString> nameIn(const QByteArray& contents,

@@ -1,5 +1,7 @@
 #include "Platform/Linux/XdgAutostartLoginItem.h"
 
+#include "Platform/Linux/GnomeShell/GnomeShellApplicationActivity.h"
+
 #include "Platform/BundleInfo.h"
 
 #include <QDir>
@@ -163,6 +165,11 @@ std::optional<QString> XdgAutostartLoginItem::registerItem()
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit())
         return QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString());
+    // On GNOME the helper learns the application in front only through the agent's Shell
+    // extension; one that cannot be enabled is logged and leaves the helper registered.
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':');
+    if (desktops.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive))
+        GnomeShellApplicationActivity::enableExtension();
     return std::nullopt;
 }
 

@@ -4,14 +4,17 @@
 
 #include <memory>
 
+class ApplicationIdentity;
+
 /**
  * The application in front on an X11 desktop, from the root window's _NET_ACTIVE_WINDOW.
  * A thread of its own blocks on the X connection and wakes only for the root window's
- * property changes; handlers run on that thread. The identifier is the active window's
- * _GTK_APPLICATION_ID, else its _KDE_NET_WM_DESKTOP_FILE; the name is that desktop entry's
- * Name in the user's locale, else the class part of WM_CLASS.
+ * property changes; handlers run on that thread. The application comes from the active window's
+ * _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE, WM_CLASS and _NET_WM_PID through the
+ * identity rule (ApplicationIdentity).
  *
- * frontmostApplication() answers from what the thread last read, without asking the server.
+ * frontmostApplication() answers from what the thread last read, without asking the server
+ * (the first call waits, a few seconds at most, for the thread's first reading).
  *
  * Without a usable X display (none set, a Wayland session, a server that cannot be reached)
  * it says so in one log line, reports no application and never calls a handler. A connection
@@ -20,8 +23,8 @@
  */
 class X11ApplicationActivity final : public ApplicationActivity {
 public:
-    /** Connects to $DISPLAY and reads the environment (data folders, locale) once. */
-    X11ApplicationActivity();
+    /** Connects to $DISPLAY; the identity rule defaults to this process's environment. */
+    explicit X11ApplicationActivity(std::shared_ptr<const ApplicationIdentity> identity = {});
     /** Stops and joins the thread; no handler runs once this returns. */
     ~X11ApplicationActivity() override;
     X11ApplicationActivity(const X11ApplicationActivity&) = delete;

@@ -1,7 +1,7 @@
-#include "Platform/Linux/X11ApplicationActivity.h"
+#include "Platform/Linux/X11/X11ApplicationActivity.h"
 
 #include "Platform/ActivationObservers.h"
-#include "Platform/Linux/DesktopEntries.h"
+#include "Platform/Linux/ApplicationIdentity.h"
 #include "Platform/Log.h"
 
 #include <QByteArray>
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -24,8 +25,8 @@
 
 namespace {
 
-// Enough for any identifier worth measuring (those are at most 200 ASCII characters); a longer
-// value is read cut, and still too long to be measured.
+// Enough for any name worth looking up (desktop ids are file names); a longer value is read cut,
+// and still too long to be looked up.
 constexpr uint32_t maximumPropertyLongs = 1024;
 
 struct FreeDeleter {
@@ -43,13 +44,15 @@ QString decoded(const QByteArray& bytes)
 
 class X11ApplicationActivity::Watcher {
 public:
-    Watcher();
+    explicit Watcher(std::shared_ptr<const ApplicationIdentity> identity);
     ~Watcher();
 
     bool watching() const { return m_watching; }
     std::optional<RunningApplication> frontmost() const
     {
-        std::lock_guard lock(m_frontmostMutex);
+        std::unique_lock lock(m_frontmostMutex);
+        // The thread reads the first window after building the identity index.
+        m_frontmostRead.wait_for(lock, std::chrono::seconds(5), [this] { return m_read; });
         return m_frontmost;
     }
 
@@ -61,14 +64,16 @@ private:
     void disconnect();
     void run();
     void handle(const xcb_generic_event_t* event);
+    xcb_window_t activeWindow();
     // Reads _NET_ACTIVE_WINDOW and, when another window is active, publishes it.
-    void refresh(bool notify);
+    void refresh();
     void publish(std::optional<RunningApplication> application, bool notify);
     RunningApplication describe(xcb_window_t window);
     std::optional<QByteArray> property(xcb_get_property_cookie_t cookie);
     xcb_get_property_cookie_t requestProperty(xcb_window_t window, xcb_atom_t atom);
+    std::optional<uint32_t> cardinal(xcb_get_property_cookie_t cookie);
 
-    const DesktopEntries m_entries = DesktopEntries::fromEnvironment();
+    const std::shared_ptr<const ApplicationIdentity> m_identity;
     xcb_connection_t* m_connection = nullptr;
     xcb_ewmh_connection_t m_ewmh{};
     bool m_ewmhReady = false;
@@ -76,29 +81,43 @@ private:
     xcb_window_t m_root = XCB_NONE;
     xcb_atom_t m_gtkApplicationId = XCB_NONE;
     xcb_atom_t m_kdeDesktopFile = XCB_NONE;
+    xcb_atom_t m_pid = XCB_NONE;
     int m_wakeFd = -1;
 
     // Touched by the constructor and then only by the thread.
     xcb_window_t m_activeWindow = XCB_NONE;
 
     mutable std::mutex m_frontmostMutex;
+    mutable std::condition_variable m_frontmostRead;
+    bool m_read = false;
     std::optional<RunningApplication> m_frontmost;
 
     bool m_watching = false;
     std::thread m_thread;
 };
 
-X11ApplicationActivity::Watcher::Watcher()
+X11ApplicationActivity::Watcher::Watcher(std::shared_ptr<const ApplicationIdentity> identity)
+    : m_identity(identity ? std::move(identity) : ApplicationIdentity::fromEnvironment())
 {
     if (const QString reason = connect(); !reason.isEmpty()) {
         Log::plain(
             QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
         disconnect();
+        std::lock_guard lock(m_frontmostMutex);
+        m_read = true;
         return;
     }
-    refresh(false);
     m_watching = true;
-    m_thread = std::thread([this] { run(); });
+    // The window active now is read here, not on the thread: a change made once this
+    // constructor returns must arrive as an activation, however late the thread first runs.
+    m_activeWindow = activeWindow();
+    m_thread = std::thread([this] {
+        m_identity->warmUp();
+        publish(m_activeWindow == XCB_NONE ? std::nullopt
+                                           : std::optional(describe(m_activeWindow)),
+                false);
+        run();
+    });
 }
 
 X11ApplicationActivity::Watcher::~Watcher()
@@ -115,8 +134,10 @@ X11ApplicationActivity::Watcher::~Watcher()
 QString X11ApplicationActivity::Watcher::connect()
 {
     // Under Wayland an X server (Xwayland) may run, but it sees only its own windows.
-    if (!qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
-        qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland")
+    // The same test as the backend selector's: an X11 session may hold a nested Wayland display.
+    const QString sessionType = qEnvironmentVariable("XDG_SESSION_TYPE").toLower();
+    if (sessionType == u"wayland" ||
+        (sessionType != u"x11" && !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty()))
         return QStringLiteral("the session runs Wayland, which does not tell which window is "
                               "active");
     const QString display = qEnvironmentVariable("DISPLAY");
@@ -133,15 +154,19 @@ QString X11ApplicationActivity::Watcher::connect()
     };
     const auto gtkCookie = intern("_GTK_APPLICATION_ID");
     const auto kdeCookie = intern("_KDE_NET_WM_DESKTOP_FILE");
+    const auto pidCookie = intern("_NET_WM_PID");
     m_ewmhReady = xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr) != 0;
     const XcbPointer<xcb_intern_atom_reply_t> gtk(
         xcb_intern_atom_reply(m_connection, gtkCookie, nullptr));
     const XcbPointer<xcb_intern_atom_reply_t> kde(
         xcb_intern_atom_reply(m_connection, kdeCookie, nullptr));
-    if (!m_ewmhReady || !gtk || !kde || m_screen < 0 || m_screen >= m_ewmh.nb_screens)
+    const XcbPointer<xcb_intern_atom_reply_t> pid(
+        xcb_intern_atom_reply(m_connection, pidCookie, nullptr));
+    if (!m_ewmhReady || !gtk || !kde || !pid || m_screen < 0 || m_screen >= m_ewmh.nb_screens)
         return QStringLiteral("the X display \"%1\" did not answer").arg(display);
     m_gtkApplicationId = gtk->atom;
     m_kdeDesktopFile = kde->atom;
+    m_pid = pid->atom;
     m_root = m_ewmh.screens[m_screen]->root;
 
     // Only property changes of the root window: _NET_ACTIVE_WINDOW among them.
@@ -205,10 +230,10 @@ void X11ApplicationActivity::Watcher::handle(const xcb_generic_event_t* event)
         return;
     const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
     if (notify->window == m_root && notify->atom == m_ewmh._NET_ACTIVE_WINDOW)
-        refresh(true);
+        refresh();
 }
 
-void X11ApplicationActivity::Watcher::refresh(bool notify)
+xcb_window_t X11ApplicationActivity::Watcher::activeWindow()
 {
     xcb_window_t window = XCB_NONE;
     xcb_generic_error_t* rawError = nullptr;
@@ -216,14 +241,20 @@ void X11ApplicationActivity::Watcher::refresh(bool notify)
                                           &window, &rawError))
         window = XCB_NONE; // deleted or malformed: nothing is active
     std::free(rawError);
+    return window;
+}
+
+void X11ApplicationActivity::Watcher::refresh()
+{
+    const xcb_window_t window = activeWindow();
     // Window managers set the property again for the same window; that is no activation.
     if (window == m_activeWindow)
         return;
     m_activeWindow = window;
     if (window == XCB_NONE)
-        publish(std::nullopt, notify);
+        publish(std::nullopt, true);
     else
-        publish(describe(window), notify);
+        publish(describe(window), true);
 }
 
 void X11ApplicationActivity::Watcher::publish(std::optional<RunningApplication> application,
@@ -232,7 +263,9 @@ void X11ApplicationActivity::Watcher::publish(std::optional<RunningApplication> 
     {
         std::lock_guard lock(m_frontmostMutex);
         m_frontmost = application;
+        m_read = true;
     }
+    m_frontmostRead.notify_all();
     if (notify)
         observers.notify(application.value_or(RunningApplication{}));
 }
@@ -259,44 +292,55 @@ X11ApplicationActivity::Watcher::property(xcb_get_property_cookie_t cookie)
     return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
 }
 
+std::optional<uint32_t> X11ApplicationActivity::Watcher::cardinal(xcb_get_property_cookie_t cookie)
+{
+    xcb_generic_error_t* rawError = nullptr;
+    const XcbPointer<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(m_connection, cookie, &rawError));
+    std::free(rawError);
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
+        return std::nullopt;
+    return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
 RunningApplication X11ApplicationActivity::Watcher::describe(xcb_window_t window)
 {
-    // Ask for all three at once; the window may be gone by now, which reads as absent.
+    // Ask for all at once; the window may be gone by now, which reads as absent.
     const auto gtkCookie = requestProperty(window, m_gtkApplicationId);
     const auto kdeCookie = requestProperty(window, m_kdeDesktopFile);
     const auto classCookie = requestProperty(window, XCB_ATOM_WM_CLASS);
+    const auto pidCookie =
+        xcb_get_property(m_connection, 0, window, m_pid, XCB_ATOM_CARDINAL, 0, 1);
     const auto gtk = property(gtkCookie);
     const auto kde = property(kdeCookie);
     const auto wmClass = property(classCookie);
+    const auto pid = cardinal(pidCookie);
 
     // A single text, ended at its first NUL.
-    const auto identifierFrom = [](const std::optional<QByteArray>& bytes) {
-        std::optional<QString> text;
-        if (bytes) {
-            const QByteArray value =
-                bytes->left(bytes->indexOf('\0') >= 0 ? bytes->indexOf('\0') : bytes->size());
-            if (!value.isEmpty())
-                text = decoded(value);
-        }
-        return text;
+    const auto text = [](const std::optional<QByteArray>& bytes) {
+        if (!bytes)
+            return QString();
+        const auto end = bytes->indexOf('\0');
+        return decoded(end >= 0 ? bytes->left(end) : *bytes);
     };
 
-    RunningApplication application;
-    application.bundleIdentifier = identifierFrom(gtk);
-    if (!application.bundleIdentifier)
-        application.bundleIdentifier = identifierFrom(kde);
-    if (application.bundleIdentifier)
-        application.localizedName = m_entries.name(*application.bundleIdentifier);
-    if (!application.localizedName && wmClass) {
+    WindowHints hints;
+    hints.gtkApplicationId = text(gtk);
+    hints.kdeDesktopFile = text(kde);
+    if (wmClass) {
         // "instance\0class\0"
         const QList<QByteArray> parts = wmClass->split('\0');
-        if (parts.size() >= 2 && !parts[1].isEmpty())
-            application.localizedName = decoded(parts[1]);
+        hints.wmClassInstance = decoded(parts.value(0));
+        hints.wmClassClass = decoded(parts.value(1));
     }
-    return application;
+    hints.pid = pid.value_or(0);
+    return m_identity->resolve(hints);
 }
 
-X11ApplicationActivity::X11ApplicationActivity() : m_watcher(std::make_unique<Watcher>()) {}
+X11ApplicationActivity::X11ApplicationActivity(std::shared_ptr<const ApplicationIdentity> identity)
+    : m_watcher(std::make_unique<Watcher>(std::move(identity)))
+{
+}
 
 X11ApplicationActivity::~X11ApplicationActivity() = default;
 
@@ -313,10 +357,4 @@ Subscription X11ApplicationActivity::addActivationObserver(ActivationHandler han
 bool X11ApplicationActivity::isWatching() const
 {
     return m_watcher->watching();
-}
-
-ApplicationActivity& ApplicationActivity::system()
-{
-    static X11ApplicationActivity activity;
-    return activity;
 }

@@ -1,0 +1,306 @@
+// The KWin backend against a real headless kwin_wayland (scripts/with-kwin), with real Wayland
+// clients whose focus KWin changes.
+#include "Platform/Linux/KWin/KWinApplicationActivity.h"
+#include "Platform/Log.h"
+#include "ReceivedApplications.h"
+#include "TestSupport/Await.h"
+#include "TestSupport/QtPrinters.h"
+#include "TestSupport/ScopedEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using testing::ElementsAre;
+
+const QString socketName = QStringLiteral("orvane-kwin-test");
+
+RunningApplication alpha()
+{
+    return {QStringLiteral("org.orvane.TestAlpha"), QStringLiteral("Alpha Test")};
+}
+RunningApplication beta()
+{
+    return {QStringLiteral("org.orvane.TestBeta"), QStringLiteral("Beta Test")};
+}
+
+class KWinApplicationActivityTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (qEnvironmentVariableIsEmpty("ORVANE_KWIN_BINARY"))
+            GTEST_SKIP() << "run under scripts/with-kwin";
+        data = new QTemporaryDir;
+        const QString applications = data->filePath(QStringLiteral("applications"));
+        QDir().mkpath(applications);
+        for (const auto& [id, name] : {std::pair{"org.orvane.TestAlpha", "Alpha Test"},
+                                       std::pair{"org.orvane.TestBeta", "Beta Test"}}) {
+            QFile entry(applications + QStringLiteral("/%1.desktop").arg(QLatin1String(id)));
+            entry.open(QIODevice::WriteOnly);
+            entry.write(QByteArray("[Desktop Entry]\nType=Application\nName=") + name +
+                        "\nExec=true\n");
+        }
+        qputenv("XDG_DATA_DIRS", data->path().toUtf8());
+        qputenv("XDG_DATA_HOME", data->filePath(QStringLiteral("home")).toUtf8());
+        startKWin();
+    }
+
+    static void TearDownTestSuite()
+    {
+        stopKWin();
+        delete data;
+        data = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!kwin)
+            GTEST_SKIP() << "no KWin";
+        ASSERT_EQ(kwin->state(), QProcess::Running) << "KWin died";
+    }
+
+    void TearDown() override
+    {
+        for (const auto& client : clients)
+            closeWindow(*client);
+        clients.clear();
+    }
+
+    static void startKWin()
+    {
+        kwin = new QProcess;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        kwin->setProcessEnvironment(environment);
+        kwin->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        kwin->setStandardOutputFile(QProcess::nullDevice());
+        kwin->start(qEnvironmentVariable("ORVANE_KWIN_BINARY"),
+                    {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
+                     QStringLiteral("--socket"), socketName});
+        ASSERT_TRUE(kwin->waitForStarted(10000));
+        ASSERT_TRUE(processEventsUntil(
+            [] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                    QStringLiteral("org.kde.KWin"));
+            },
+            60000))
+            << "KWin did not come up on the bus";
+    }
+
+    static void stopKWin()
+    {
+        if (!kwin)
+            return;
+        kwin->terminate();
+        if (!kwin->waitForFinished(10000))
+            kwin->kill();
+        kwin->waitForFinished(5000);
+        delete kwin;
+        kwin = nullptr;
+    }
+
+    // A window of the test client with this desktop-file id; KWin gives it the focus.
+    QProcess& openWindow(const QString& desktopId)
+    {
+        auto& client = clients.emplace_back(std::make_unique<QProcess>());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), socketName);
+        client->setProcessEnvironment(environment);
+        client->setProcessChannelMode(QProcess::ForwardedChannels);
+        client->start(QStringLiteral(ORVANE_ACTIVITY_TEST_CLIENT), {desktopId, desktopId});
+        EXPECT_TRUE(client->waitForStarted(10000));
+        return *client;
+    }
+
+    static void closeWindow(QProcess& client)
+    {
+        client.terminate();
+        client.waitForFinished(10000);
+    }
+
+    // Runs a script inside KWin, as a user's own script would.
+    static void runInKWin(const QString& body)
+    {
+        static int n = 0;
+        const QString name = QStringLiteral("orvane-test-%1").arg(n++);
+        const QString path = data->filePath(name + QStringLiteral(".js"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(body.toUtf8());
+        file.close();
+        const QDBusMessage loaded =
+            kwinCall(QStringLiteral("loadScript"), {path, name});
+        ASSERT_EQ(loaded.type(), QDBusMessage::ReplyMessage) << loaded.errorMessage().toStdString();
+        // run() evaluates the script before it answers, so it can be unloaded right after.
+        const int id = loaded.arguments().value(0).toInt();
+        for (const QString& path :
+             {QStringLiteral("/Scripting/Script%1").arg(id), QStringLiteral("/%1").arg(id)}) {
+            QDBusMessage run = QDBusMessage::createMethodCall(
+                QStringLiteral("org.kde.KWin"), path, QStringLiteral("org.kde.kwin.Script"),
+                QStringLiteral("run"));
+            if (QDBusConnection::sessionBus().call(run).type() == QDBusMessage::ReplyMessage)
+                break;
+        }
+        kwinCall(QStringLiteral("unloadScript"), {name});
+    }
+
+    static void activate(const QString& desktopId)
+    {
+        runInKWin(QStringLiteral("var all = workspace.clientList();"
+                                 "for (var i = 0; i < all.length; ++i)"
+                                 "  if (all[i].desktopFileName == '%1') workspace.activeClient = "
+                                 "all[i];")
+                      .arg(desktopId));
+    }
+
+    static QDBusMessage kwinCall(const QString& method, const QVariantList& arguments)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.KWin"), QStringLiteral("/Scripting"),
+            QStringLiteral("org.kde.kwin.Scripting"), method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    }
+
+    static bool scriptLoaded(const QString& pluginName)
+    {
+        const QDBusMessage reply = kwinCall(QStringLiteral("isScriptLoaded"), {pluginName});
+        return !reply.arguments().isEmpty() && reply.arguments().constFirst().toBool();
+    }
+
+    static QString backendBusName()
+    {
+        const QStringList names =
+            QDBusConnection::sessionBus().interface()->registeredServiceNames().value();
+        QString found;
+        for (const QString& name : names)
+            if (name.startsWith(QStringLiteral("ai.orvane.KWinActivity.")))
+                found = name;
+        return found;
+    }
+
+    static inline QTemporaryDir* data = nullptr;
+    static inline QProcess* kwin = nullptr;
+    std::vector<std::unique_ptr<QProcess>> clients;
+};
+
+constexpr int timeoutMs = 30000;
+
+TEST_F(KWinApplicationActivityTest, ReportsEachActivatedWindowsApplicationAndNoneWhenClosed)
+{
+    KWinApplicationActivity activity;
+    ReceivedApplications received;
+    const Subscription subscription = activity.addActivationObserver(received.handler());
+
+    QProcess& first = openWindow(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    QProcess& second = openWindow(QStringLiteral("org.orvane.TestBeta"));
+    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    activate(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    EXPECT_EQ(activity.frontmostApplication(), alpha());
+
+    closeWindow(first);
+    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    closeWindow(second);
+    ASSERT_TRUE(
+        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+    // Each change once, in order. KWin leaves a closed window's focus empty for a moment
+    // before it gives it to the next window, which is reported too.
+    auto all = received.all();
+    while (!all.empty() && all.front() != alpha())
+        all.erase(all.begin());
+    std::erase(all, RunningApplication{});
+    EXPECT_THAT(all, ElementsAre(alpha(), beta(), alpha(), beta()));
+}
+
+TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLivesWithTheSubscription)
+{
+    openWindow(QStringLiteral("org.orvane.TestBeta"));
+    {
+        // Wait until KWin has focused it, through a backend of its own.
+        KWinApplicationActivity probe;
+        ReceivedApplications received;
+        const Subscription subscription = probe.addActivationObserver(received.handler());
+        ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    }
+
+    KWinApplicationActivity activity;
+    EXPECT_EQ(activity.frontmostApplication(), beta());
+    ReceivedApplications received;
+    Subscription subscription = activity.addActivationObserver(received.handler());
+    EXPECT_TRUE(processEventsUntil([&] { return scriptLoaded(activity.pluginName()); }, timeoutMs));
+    subscription.reset();
+    EXPECT_TRUE(
+        processEventsUntil([&] { return !scriptLoaded(activity.pluginName()); }, timeoutMs));
+}
+
+TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
+{
+    KWinApplicationActivity activity;
+    ReceivedApplications received;
+    const Subscription subscription = activity.addActivationObserver(received.handler());
+    ASSERT_TRUE(processEventsUntil([&] { return !backendBusName().isEmpty(); }, timeoutMs));
+    const QString busName = backendBusName();
+
+    // Another program on the bus cannot claim an application is in front.
+    QDBusMessage forged = QDBusMessage::createMethodCall(
+        busName, QStringLiteral("/Activity"), QStringLiteral("ai.orvane.KWinActivity"),
+        QStringLiteral("Activated"));
+    forged.setArguments({QStringLiteral("org.orvane.TestAlpha"), QString(), QString(),
+                         QStringLiteral("1")});
+    QDBusConnection::sessionBus().call(forged);
+
+    // KWin itself reporting a desktop-file name of two megabytes and a lone surrogate: the
+    // name is dropped, the window's class still leads to its entry.
+    runInKWin(QStringLiteral("var big = 'a.b'; while (big.length < 2000000) big += big;"
+                             "callDBus('%1', '/Activity', 'ai.orvane.KWinActivity', 'Activated',"
+                             "         big, 'org.orvane.TestBeta', 'x\\uD800', '99999999999999999999');")
+                  .arg(busName));
+    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    for (const auto& application : received.all())
+        EXPECT_NE(application, alpha());
+}
+
+// Last: it replaces the suite's KWin.
+TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFollowed)
+{
+    Log::Capture capture;
+    KWinApplicationActivity activity;
+    ReceivedApplications received;
+    const Subscription subscription = activity.addActivationObserver(received.handler());
+    openWindow(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+
+    for (const auto& client : clients)
+        closeWindow(*client);
+    clients.clear();
+    stopKWin();
+    ASSERT_TRUE(
+        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    EXPECT_TRUE(processEventsUntil(
+        [&] {
+            return capture.messages().contains(QStringLiteral(
+                "KWin left the session bus: no foreground application until it returns"));
+        },
+        timeoutMs));
+
+    startKWin();
+    openWindow(QStringLiteral("org.orvane.TestBeta"));
+    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs)) << capture.messages().join(u'\n').toStdString();
+}
+
+} // namespace
