@@ -8,17 +8,24 @@
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace {
 
+/** The longest interval in whole seconds whose milliseconds fit a timer's int. */
+constexpr double maxIntervalSeconds = std::numeric_limits<int>::max() / 1000;
+
 HeartbeatScheduler::Config validated(const HeartbeatScheduler::Config& config)
 {
     const auto check = [](double seconds, const char* name) {
-        // A fraction below one second would truncate to a zero interval: a busy timer.
-        if (!std::isfinite(seconds) || seconds < 1.0)
+        // A fraction below one second would truncate to a zero interval: a busy timer. Whole
+        // seconds of 2^31 ms or more do not fit the timer's milliseconds and would wrap.
+        if (!std::isfinite(seconds) || seconds < 1.0 || seconds >= maxIntervalSeconds + 1)
             throw std::invalid_argument(std::string("HeartbeatScheduler: ") + name +
-                                        " must be a finite number of seconds, at least 1");
+                                        " must be a finite number of seconds, at least 1 and"
+                                        " at most " + std::to_string(int(maxIntervalSeconds)) +
+                                        " in whole seconds");
     };
     check(config.heartbeatInterval, "heartbeatInterval");
     check(config.policyPollInterval, "policyPollInterval");

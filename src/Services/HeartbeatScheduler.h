@@ -46,7 +46,8 @@ public:
 
     /**
      * Sleep/wake and the network path are followed from construction on. Throws
-     * std::invalid_argument for an interval that is not finite or is below one second.
+     * std::invalid_argument for an interval that is not finite, is below one second, or is
+     * 2^31 milliseconds or more in whole seconds.
      * api, auth, activity, power, clock and bundle must outlive the scheduler.
      */
     HeartbeatScheduler(ApiClient& api, AuthStore& auth, ActivityReporter& activity, Config config,

@@ -150,6 +150,19 @@ TEST_F(SchedulerTest, RefusesIntervalsThatWouldSpin)
             EXPECT_THROW(makeScheduler(config), std::invalid_argument) << "value " << bad;
         }
     }
+    // Whole seconds of 2^31 ms or more do not fit a timer's milliseconds: they would wrap to
+    // a short or negative interval.
+    for (double tooLong : {2147484.0, 4294968.0, 1e12, 1e300, std::numeric_limits<double>::max()}) {
+        for (double HeartbeatScheduler::Config::*field :
+             {&HeartbeatScheduler::Config::heartbeatInterval,
+              &HeartbeatScheduler::Config::policyPollInterval,
+              &HeartbeatScheduler::Config::activityFlushInterval}) {
+            HeartbeatScheduler::Config config;
+            config.*field = tooLong;
+            EXPECT_THROW(makeScheduler(config), std::invalid_argument) << "value " << tooLong;
+        }
+    }
+    EXPECT_NO_THROW(makeScheduler({2147483.9, 1, 2147483})) << "the longest interval that fits";
     const auto d = HeartbeatScheduler::Config::defaults();
     EXPECT_EQ(d.heartbeatInterval, 60);
     EXPECT_EQ(d.policyPollInterval, 30);
