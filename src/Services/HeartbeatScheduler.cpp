@@ -170,15 +170,17 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
+    // The reporter outlives the scheduler: a failed batch goes back to it even when the
+    // scheduler is destroyed during the upload, so it is reached without going through this.
+    ActivityReporter& activity = m_activity;
 
-    const QList<ActivityEvent> batch = m_activity.drain();
+    const QList<ActivityEvent> batch = activity.drain();
     if (!batch.isEmpty()) {
         auto call = outcomeOf(m_api.reportActivity(batch));
         const auto outcome = co_await std::move(call);
         const auto& failure = outcome.failure;
-        // The reporter outlives the scheduler: the batch goes back even if we are gone.
         if (failure)
-            m_activity.reinsert(batch);
+            activity.reinsert(batch);
         if (!self)
             co_return;
         if (failure && failure->isUnauthorized())
@@ -187,7 +189,7 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
             co_return;
     }
 
-    const std::optional<AppUsageReport> report = m_activity.usageReport();
+    const std::optional<AppUsageReport> report = activity.usageReport();
     if (!report)
         co_return;
     auto call = outcomeOf(m_api.reportAppUsage(*report));

@@ -389,6 +389,28 @@ TEST_F(SchedulerTest, EqualPoliciesAreEmittedEachTime)
     EXPECT_EQ(latestHeldWhenEmitted, (QList<bool>{true, true}));
 }
 
+TEST_F(SchedulerTest, AFailedBatchGoesBackEvenWhenTheSchedulerIsGoneDuringTheUpload)
+{
+    // Under AddressSanitizer this also shows that the resumed cycle touches nothing of the
+    // destroyed scheduler.
+    makePairedScheduler({600, 600, 1});
+    const auto event = ActivityEvent::make(QStringLiteral("visit"), childId, clock.now());
+    reporter->record(event);
+    server.enqueue(Answer::neverAnswer());
+    scheduler->start();
+    ASSERT_TRUE(processEventsUntil([this] { return countOf("/device/events/batch") == 1; }, 10000));
+    EXPECT_EQ(reporter->count(), 0) << "the batch is under way";
+
+    scheduler.reset();
+    // The upload fails after its scheduler is gone (a resent request fails too).
+    answers["/api/v1/device/events/batch"] = Answer::json(503, "{}");
+    server.closeAllConnections();
+    ASSERT_TRUE(processEventsUntil([this] { return reporter->count() == 1; }));
+    EXPECT_EQ(reporter->drain(), QList<ActivityEvent>{event});
+    runFor(300);
+    EXPECT_EQ(countOf("/device/app-usage"), 0) << "a cycle without its scheduler sends nothing more";
+}
+
 TEST_F(SchedulerTest, ATickAfterTheSchedulerIsGoneDoesNothing)
 {
     makePairedScheduler(slow);
