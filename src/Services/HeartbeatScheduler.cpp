@@ -134,12 +134,13 @@ QCoro::Task<> HeartbeatScheduler::sendHeartbeat()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
+    const std::optional<QString> sentToken = m_api.accessToken();
     auto call = outcomeOf(m_api.heartbeat(buildHeartbeat()));
     const auto outcome = co_await std::move(call);
     if (!self)
         co_return;
     if (outcome.failure) {
-        co_await handleFailure(*outcome.failure);
+        co_await handleFailure(*outcome.failure, sentToken);
         co_return;
     }
     m_lastHeartbeatAt.set(m_clock.now());
@@ -151,12 +152,13 @@ QCoro::Task<> HeartbeatScheduler::pullPolicy()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
+    const std::optional<QString> sentToken = m_api.accessToken();
     auto call = outcomeOf(m_api.fetchPolicy());
     const auto outcome = co_await std::move(call);
     if (!self)
         co_return;
     if (outcome.failure) {
-        co_await handleFailure(*outcome.failure);
+        co_await handleFailure(*outcome.failure, sentToken);
         co_return;
     }
     m_lastPolicyPullAt.set(m_clock.now());
@@ -176,6 +178,7 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
 
     const QList<ActivityEvent> batch = activity.drain();
     if (!batch.isEmpty()) {
+        const std::optional<QString> sentToken = m_api.accessToken();
         auto call = outcomeOf(m_api.reportActivity(batch));
         const auto outcome = co_await std::move(call);
         const auto& failure = outcome.failure;
@@ -184,7 +187,7 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
         if (!self)
             co_return;
         if (failure && failure->isUnauthorized())
-            co_await stopAndUnenroll();
+            co_await handleUnauthorized(sentToken);
         if (!self)
             co_return;
     }
@@ -192,11 +195,12 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
     const std::optional<AppUsageReport> report = activity.usageReport();
     if (!report)
         co_return;
+    const std::optional<QString> sentToken = m_api.accessToken();
     auto call = outcomeOf(m_api.reportAppUsage(*report));
     const auto outcome = co_await std::move(call);
     const auto& failure = outcome.failure;
     if (self && failure && failure->isUnauthorized())
-        co_await stopAndUnenroll();
+        co_await handleUnauthorized(sentToken);
 }
 
 HeartbeatRequest HeartbeatScheduler::buildHeartbeat() const
@@ -206,15 +210,20 @@ HeartbeatRequest HeartbeatScheduler::buildHeartbeat() const
     return HeartbeatRequest::make(appVersion, std::nullopt, m_currentNetworkLabel);
 }
 
-QCoro::Task<> HeartbeatScheduler::handleFailure(ApiError error)
+QCoro::Task<> HeartbeatScheduler::handleFailure(ApiError error, std::optional<QString> sentToken)
 {
     m_lastError.set(error);
     if (error.isUnauthorized())
-        co_await stopAndUnenroll();
+        co_await handleUnauthorized(std::move(sentToken));
 }
 
-QCoro::Task<> HeartbeatScheduler::stopAndUnenroll()
+QCoro::Task<> HeartbeatScheduler::handleUnauthorized(std::optional<QString> sentToken)
 {
+    // The other program of this device may have saved a renewed token since the request was
+    // built: the refusal is then of a token the device no longer uses, and no reason to unpair
+    // both programs. The keychain is read only here, never on a successful cycle.
+    if (m_auth.adoptSavedToken(sentToken))
+        co_return;
     stop();
     co_await m_auth.unenroll();
 }
