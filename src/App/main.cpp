@@ -9,6 +9,7 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    Log::setProgramPrefix(QStringLiteral("[Orvane] "));
     // The window's app id on Wayland and its class on X11 (StartupWMClass) name the desktop
     // entry, whatever the executable is called.
     QCoreApplication::setApplicationName(QStringLiteral("OrvaneMac"));
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
         if (instance.activateRunning())
             return 0;
         // Its owner does not answer; a second scheduler is still not wanted.
-        Log::plain(QStringLiteral("[Orvane] Another instance runs in this session but does not "
+        Log::plain(QStringLiteral("Another instance runs in this session but does not "
                                   "answer"));
         return 1;
     }

@@ -12,6 +12,9 @@ namespace {
 std::mutex captureMutex;
 QList<Record>* captured = nullptr;
 
+std::mutex prefixMutex;
+QString programPrefix;
+
 void dispatch(Record record)
 {
     {
@@ -28,7 +31,18 @@ void dispatch(Record record)
 
 void plain(const QString& line)
 {
-    dispatch({QString(), QString(), Level::info, line});
+    QString prefix;
+    {
+        std::lock_guard lock(prefixMutex);
+        prefix = programPrefix;
+    }
+    dispatch({QString(), QString(), Level::info, line.startsWith(prefix) ? line : prefix + line});
+}
+
+void setProgramPrefix(const QString& prefix)
+{
+    std::lock_guard lock(prefixMutex);
+    programPrefix = prefix;
 }
 
 void write(const QString& subsystem, const QString& category, Level level, const QString& message)

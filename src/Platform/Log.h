@@ -20,8 +20,17 @@ struct Record {
     bool operator==(const Record&) const = default;
 };
 
-/** One plain line, written as given (the caller puts its program's prefix in front). */
+/**
+ * One plain line, with the program's prefix in front unless the line already begins with it
+ * (the programs' own lines carry it themselves).
+ */
 void plain(const QString& line);
+
+/**
+ * The program's prefix for plain lines, as "[OrvaneHelper] ". Set once by each program's main
+ * before anything logs; empty (no prefix) until then.
+ */
+void setProgramPrefix(const QString& prefix);
 
 /** One line under a subsystem and category, at a level. */
 void write(const QString& subsystem, const QString& category, Level level, const QString& message);

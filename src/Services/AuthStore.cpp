@@ -138,6 +138,27 @@ void AuthStore::applyRenewedToken(const QString& token)
     }
 }
 
+bool AuthStore::adoptSavedToken(const std::optional<QString>& refused)
+{
+    if (!m_enrolled.get())
+        return false;
+    const std::optional<QString> saved = m_keychain.readDeviceToken();
+    if (!saved || saved->isEmpty() || saved == refused)
+        return false;
+    // As at a restore: a token without a device identifier is no session.
+    const std::optional<QUuid> deviceId = m_keychain.readDeviceId();
+    if (!deviceId)
+        return false;
+    m_api.setAccessToken(*saved);
+    // The other program may have paired the device anew: follow its identifiers too.
+    if (deviceId != m_deviceId.get()) {
+        m_childId.set(m_keychain.readChildId());
+        m_deviceId.set(deviceId);
+        m_tenantId.set(std::nullopt);
+    }
+    return true;
+}
+
 QString AuthStore::osVersionString() const
 {
     const OsVersion version = m_facts.osVersion();

@@ -53,6 +53,14 @@ public:
     QCoro::Task<void> unenroll();
     /** Saves a token the client already uses; a failed save is dropped. */
     void applyRenewedToken(const QString& token) override;
+    /**
+     * After the service refused `refused`: when the session is paired and the keychain holds a
+     * present, non-empty token other than it, with a device identifier (the other program of
+     * the device saved a renewed token, or paired anew), the client takes that token, the
+     * identifiers follow the keychain's, and true is returned; otherwise nothing changes and
+     * false is returned. Reads the keychain: for a refusal, not for every request.
+     */
+    bool adoptSavedToken(const std::optional<QString>& refused);
 
 private:
     QCoro::Task<void> startUp();

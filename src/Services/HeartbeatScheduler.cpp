@@ -8,17 +8,24 @@
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace {
 
+/** The longest interval in whole seconds whose milliseconds fit a timer's int. */
+constexpr double maxIntervalSeconds = std::numeric_limits<int>::max() / 1000;
+
 HeartbeatScheduler::Config validated(const HeartbeatScheduler::Config& config)
 {
     const auto check = [](double seconds, const char* name) {
-        // A fraction below one second would truncate to a zero interval: a busy timer.
-        if (!std::isfinite(seconds) || seconds < 1.0)
+        // A fraction below one second would truncate to a zero interval: a busy timer. Whole
+        // seconds of 2^31 ms or more do not fit the timer's milliseconds and would wrap.
+        if (!std::isfinite(seconds) || seconds < 1.0 || seconds >= maxIntervalSeconds + 1)
             throw std::invalid_argument(std::string("HeartbeatScheduler: ") + name +
-                                        " must be a finite number of seconds, at least 1");
+                                        " must be a finite number of seconds, at least 1 and"
+                                        " at most " + std::to_string(int(maxIntervalSeconds)) +
+                                        " in whole seconds");
     };
     check(config.heartbeatInterval, "heartbeatInterval");
     check(config.policyPollInterval, "policyPollInterval");
@@ -127,12 +134,13 @@ QCoro::Task<> HeartbeatScheduler::sendHeartbeat()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
+    const std::optional<QString> sentToken = m_api.accessToken();
     auto call = outcomeOf(m_api.heartbeat(buildHeartbeat()));
     const auto outcome = co_await std::move(call);
     if (!self)
         co_return;
     if (outcome.failure) {
-        co_await handleFailure(*outcome.failure);
+        co_await handleFailure(*outcome.failure, sentToken);
         co_return;
     }
     m_lastHeartbeatAt.set(m_clock.now());
@@ -144,12 +152,13 @@ QCoro::Task<> HeartbeatScheduler::pullPolicy()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
+    const std::optional<QString> sentToken = m_api.accessToken();
     auto call = outcomeOf(m_api.fetchPolicy());
     const auto outcome = co_await std::move(call);
     if (!self)
         co_return;
     if (outcome.failure) {
-        co_await handleFailure(*outcome.failure);
+        co_await handleFailure(*outcome.failure, sentToken);
         co_return;
     }
     m_lastPolicyPullAt.set(m_clock.now());
@@ -163,31 +172,35 @@ QCoro::Task<> HeartbeatScheduler::flushActivity()
     if (!m_auth.enrolled().get())
         co_return;
     QPointer<HeartbeatScheduler> self(this);
+    // The reporter outlives the scheduler: a failed batch goes back to it even when the
+    // scheduler is destroyed during the upload, so it is reached without going through this.
+    ActivityReporter& activity = m_activity;
 
-    const QList<ActivityEvent> batch = m_activity.drain();
+    const QList<ActivityEvent> batch = activity.drain();
     if (!batch.isEmpty()) {
+        const std::optional<QString> sentToken = m_api.accessToken();
         auto call = outcomeOf(m_api.reportActivity(batch));
         const auto outcome = co_await std::move(call);
         const auto& failure = outcome.failure;
-        // The reporter outlives the scheduler: the batch goes back even if we are gone.
         if (failure)
-            m_activity.reinsert(batch);
+            activity.reinsert(batch);
         if (!self)
             co_return;
         if (failure && failure->isUnauthorized())
-            co_await stopAndUnenroll();
+            co_await handleUnauthorized(sentToken);
         if (!self)
             co_return;
     }
 
-    const std::optional<AppUsageReport> report = m_activity.usageReport();
+    const std::optional<AppUsageReport> report = activity.usageReport();
     if (!report)
         co_return;
+    const std::optional<QString> sentToken = m_api.accessToken();
     auto call = outcomeOf(m_api.reportAppUsage(*report));
     const auto outcome = co_await std::move(call);
     const auto& failure = outcome.failure;
     if (self && failure && failure->isUnauthorized())
-        co_await stopAndUnenroll();
+        co_await handleUnauthorized(sentToken);
 }
 
 HeartbeatRequest HeartbeatScheduler::buildHeartbeat() const
@@ -197,15 +210,20 @@ HeartbeatRequest HeartbeatScheduler::buildHeartbeat() const
     return HeartbeatRequest::make(appVersion, std::nullopt, m_currentNetworkLabel);
 }
 
-QCoro::Task<> HeartbeatScheduler::handleFailure(ApiError error)
+QCoro::Task<> HeartbeatScheduler::handleFailure(ApiError error, std::optional<QString> sentToken)
 {
     m_lastError.set(error);
     if (error.isUnauthorized())
-        co_await stopAndUnenroll();
+        co_await handleUnauthorized(std::move(sentToken));
 }
 
-QCoro::Task<> HeartbeatScheduler::stopAndUnenroll()
+QCoro::Task<> HeartbeatScheduler::handleUnauthorized(std::optional<QString> sentToken)
 {
+    // The other program of this device may have saved a renewed token since the request was
+    // built: the refusal is then of a token the device no longer uses, and no reason to unpair
+    // both programs. The keychain is read only here, never on a successful cycle.
+    if (m_auth.adoptSavedToken(sentToken))
+        co_return;
     stop();
     co_await m_auth.unenroll();
 }

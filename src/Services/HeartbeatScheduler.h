@@ -28,8 +28,9 @@ class QTimer;
 /**
  * Keeps a paired device in touch with the service: three repeating timers drive the heartbeat,
  * policy and activity cycles; sleep stops it, wake restarts it and checks in at once; an HTTP
- * 401 on any request stops it and unpairs the session. Lives on the main thread; every timer,
- * the path monitor and the power events deliver there.
+ * 401 on any request stops it and unpairs the session, unless the keychain holds a token other
+ * than the refused one (renewed by the other program), which it takes over instead. Lives on
+ * the main thread; every timer, the path monitor and the power events deliver there.
  */
 class HeartbeatScheduler : public QObject {
     Q_OBJECT
@@ -46,7 +47,8 @@ public:
 
     /**
      * Sleep/wake and the network path are followed from construction on. Throws
-     * std::invalid_argument for an interval that is not finite or is below one second.
+     * std::invalid_argument for an interval that is not finite, is below one second, or is
+     * 2^31 milliseconds or more in whole seconds.
      * api, auth, activity, power, clock and bundle must outlive the scheduler.
      */
     HeartbeatScheduler(ApiClient& api, AuthStore& auth, ActivityReporter& activity, Config config,
@@ -94,9 +96,13 @@ private:
     QCoro::Task<> pullPolicy();
     QCoro::Task<> flushActivity();
     [[nodiscard]] HeartbeatRequest buildHeartbeat() const;
-    /** Records a heartbeat or policy failure; a 401 also stops and unpairs. */
-    QCoro::Task<> handleFailure(ApiError error);
-    QCoro::Task<> stopAndUnenroll();
+    /** Records a heartbeat or policy failure; a 401 goes on to handleUnauthorized. */
+    QCoro::Task<> handleFailure(ApiError error, std::optional<QString> sentToken);
+    /**
+     * A 401 for a request that carried sentToken: takes over a different token saved in the
+     * keychain meanwhile, or else stops and unpairs.
+     */
+    QCoro::Task<> handleUnauthorized(std::optional<QString> sentToken);
     void wireSleepWakeObservers();
     void startPathMonitor();
 

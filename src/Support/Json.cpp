@@ -2,17 +2,13 @@
 
 #include "Support/Rfc3339.h"
 
-#include <algorithm>
-#include <array>
-#include <charconv>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-
-#include <locale.h>
+#include <simdjson.h>
 
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <limits>
+#include <new>
 
 namespace Json {
 
@@ -32,446 +28,116 @@ DecodingError DecodingError::nested(const std::string& prefix, const DecodingErr
     return DecodingError(joinPath(prefix, tail), inner.reason());
 }
 
+namespace {
+
 /**
- * A strict RFC 8259 parser that fills a Document's table. It replaces nlohmann::json::parse
- * and nlohmann's tree on the wire path: that lexer reads a character at a time and keeps a
- * copy of every token, and its tree allocates for every object, member and long text, so a
- * 10,000-rule policy took over 7 ms to parse and 12 ms to decode, against a budget of 5 ms for
- * the whole decode on the main thread. Texts without escapes stay views into the bytes.
- * What it accepts is exactly RFC 8259 (checked against the JSONTestSuite corpus): no comments, no trailing
- * commas, no leading zeros or "+", no raw control characters, valid UTF-8 only, no lone
- * surrogate escapes, no NUL byte anywhere. A leading UTF-8 byte order mark is ignored (RFC 8259
- * allows this). Integers keep their kind (unsigned, signed, else a double, as nlohmann does);
- * numbers too large for a double are refused. Nesting is limited to maxDepth. Error texts name
- * the byte offset and the kind of fault, never the text itself (an answer may hold a
- * credential).
+ * The parser of this thread, kept between documents. A document holds it while it lives (its
+ * tape and texts are the parser's buffers); a second document alive at the same time on the
+ * thread takes a parser of its own.
  */
-class Parser {
-public:
-    static constexpr int maxDepth = 512;
-    using Kind = Document::Kind;
-    using Entry = Document::Entry;
+thread_local std::unique_ptr<simdjson::dom::parser> spareParser;
 
-    Parser(Document& document, const char* begin, const char* end)
-        : m_document(document), m_entries(document.m_entries), m_begin(begin), m_p(begin), m_end(end)
-    {
+/** A parser grown beyond this by a large text is freed rather than kept for the next one. */
+constexpr std::size_t keptParserCapacity = 1 << 20;
+
+std::unique_ptr<simdjson::dom::parser> takeParser()
+{
+    if (spareParser)
+        return std::move(spareParser);
+    auto parser = std::make_unique<simdjson::dom::parser>();
+    // The depth is fixed here; later growth of the capacity keeps it.
+    if (parser->allocate(simdjson::dom::MINIMAL_DOCUMENT_CAPACITY, Document::maxDepth) !=
+        simdjson::SUCCESS)
+        throw std::bad_alloc();
+    return parser;
+}
+
+void giveBack(std::unique_ptr<simdjson::dom::parser> parser)
+{
+    if (parser && !spareParser && parser->capacity() <= keptParserCapacity)
+        spareParser = std::move(parser);
+}
+
+/** What went wrong, in words that carry nothing of the text (an answer may hold a credential). */
+std::string describe(simdjson::error_code error)
+{
+    using namespace simdjson;
+    switch (error) {
+    case EMPTY: return "no JSON value";
+    case DEPTH_ERROR: return "nesting too deep";
+    case CAPACITY: return "text too large";
+    case MEMALLOC: return "out of memory";
+    case UTF8_ERROR: return "invalid UTF-8";
+    case UNCLOSED_STRING: return "unterminated string";
+    case UNESCAPED_CHARS: return "control character in a string";
+    case STRING_ERROR: return "bad string escape";
+    case NUMBER_ERROR:
+    case NUMBER_OUT_OF_RANGE: return "bad number, or one out of range";
+    case T_ATOM_ERROR:
+    case F_ATOM_ERROR:
+    case N_ATOM_ERROR: return "invalid literal";
+    case TAPE_ERROR: return "bad structure";
+    default: return error_message(error);
     }
+}
 
-    void document()
-    {
-        if (m_end - m_p >= 3 && static_cast<unsigned char>(m_p[0]) == 0xEF &&
-            static_cast<unsigned char>(m_p[1]) == 0xBB && static_cast<unsigned char>(m_p[2]) == 0xBF)
-            m_p += 3;
-        // About one value per ten bytes in records like a policy's rules; the table grows
-        // beyond that as needed.
-        m_entries.reserve(static_cast<std::size_t>(std::min<std::ptrdiff_t>((m_end - m_p) / 10 + 1, 1 << 18)));
-        skipSpace();
-        value(0);
-        skipSpace();
-        if (m_p != m_end)
-            fail("unexpected text after the document");
-    }
+} // namespace
 
-private:
-    [[noreturn]] void fail(const char* what) const
-    {
-        throw DecodingError({}, std::string("not valid JSON: ") + what + " at byte " +
-                                    std::to_string(m_p - m_begin));
-    }
+static_assert(Document::padding == static_cast<qsizetype>(simdjson::SIMDJSON_PADDING));
 
-    void skipSpace()
-    {
-        while (m_p != m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
-            ++m_p;
-    }
+struct Document::Impl {
+    std::unique_ptr<simdjson::dom::parser> parser;
+    simdjson::dom::element root;
 
-    std::uint32_t push(Kind kind)
-    {
-        if (m_entries.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
-            fail("too many values");
-        const auto index = static_cast<std::uint32_t>(m_entries.size());
-        m_entries.emplace_back();
-        m_entries.back().kind = kind;
-        m_entries.back().next = index + 1;
-        return index;
-    }
-
-    void value(int depth)
-    {
-        if (m_p == m_end)
-            fail("unexpected end of the text");
-        switch (*m_p) {
-        case '{':
-            object(depth + 1);
-            return;
-        case '[':
-            array(depth + 1);
-            return;
-        case '"':
-            string();
-            return;
-        case 't':
-            literal("true");
-            m_entries[push(Kind::boolean)].boolean = true;
-            return;
-        case 'f':
-            literal("false");
-            m_entries[push(Kind::boolean)].boolean = false;
-            return;
-        case 'n':
-            literal("null");
-            push(Kind::null);
-            return;
-        default:
-            if (*m_p == '-' || (*m_p >= '0' && *m_p <= '9')) {
-                number();
-                return;
-            }
-            fail("unexpected character");
-        }
-    }
-
-    void literal(const char* word)
-    {
-        const std::size_t n = std::strlen(word);
-        if (static_cast<std::size_t>(m_end - m_p) < n || std::memcmp(m_p, word, n) != 0)
-            fail("invalid literal");
-        m_p += n;
-    }
-
-    void object(int depth)
-    {
-        if (depth > maxDepth)
-            fail("nesting too deep");
-        ++m_p; // '{'
-        const std::uint32_t self = push(Kind::object);
-        std::uint32_t count = 0;
-        skipSpace();
-        if (m_p != m_end && *m_p == '}') {
-            ++m_p;
-            m_entries[self].next = static_cast<std::uint32_t>(m_entries.size());
-            return;
-        }
-        for (;;) {
-            if (m_p == m_end || *m_p != '"')
-                fail("expected a member name");
-            string();
-            skipSpace();
-            if (m_p == m_end || *m_p != ':')
-                fail("expected ':'");
-            ++m_p;
-            skipSpace();
-            value(depth);
-            ++count;
-            skipSpace();
-            if (m_p == m_end)
-                fail("unexpected end of the text");
-            if (*m_p == ',') {
-                ++m_p;
-                skipSpace();
-                continue;
-            }
-            if (*m_p == '}') {
-                ++m_p;
-                break;
-            }
-            fail("expected ',' or '}'");
-        }
-        m_entries[self].count = count;
-        m_entries[self].next = static_cast<std::uint32_t>(m_entries.size());
-    }
-
-    void array(int depth)
-    {
-        if (depth > maxDepth)
-            fail("nesting too deep");
-        ++m_p; // '['
-        const std::uint32_t self = push(Kind::array);
-        std::uint32_t count = 0;
-        skipSpace();
-        if (m_p != m_end && *m_p == ']') {
-            ++m_p;
-            m_entries[self].next = static_cast<std::uint32_t>(m_entries.size());
-            return;
-        }
-        for (;;) {
-            value(depth);
-            ++count;
-            skipSpace();
-            if (m_p == m_end)
-                fail("unexpected end of the text");
-            if (*m_p == ',') {
-                ++m_p;
-                skipSpace();
-                continue;
-            }
-            if (*m_p == ']') {
-                ++m_p;
-                break;
-            }
-            fail("expected ',' or ']'");
-        }
-        m_entries[self].count = count;
-        m_entries[self].next = static_cast<std::uint32_t>(m_entries.size());
-    }
-
-    static int hexDigit(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
-    unsigned hex4()
-    {
-        if (m_end - m_p < 4)
-            fail("incomplete \\u escape");
-        unsigned code = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int d = hexDigit(m_p[i]);
-            if (d < 0)
-                fail("bad \\u escape");
-            code = code * 16 + static_cast<unsigned>(d);
-        }
-        m_p += 4;
-        return code;
-    }
-
-    static void appendUtf8(std::string& out, unsigned code)
-    {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
-    /** Skips one UTF-8 sequence of two to four bytes, strictly (no overlong forms, no surrogates). */
-    void utf8Sequence()
-    {
-        const auto byte = [this](std::ptrdiff_t i) { return static_cast<unsigned char>(m_p[i]); };
-        const auto continuation = [&](std::ptrdiff_t i) {
-            return m_p + i < m_end && (byte(i) & 0xC0) == 0x80;
-        };
-        const unsigned char b0 = byte(0);
-        int length = 0;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            length = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            length = 3;
-            if (!continuation(1) || (b0 == 0xE0 && byte(1) < 0xA0) || (b0 == 0xED && byte(1) > 0x9F))
-                fail("invalid UTF-8");
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            length = 4;
-            if (!continuation(1) || (b0 == 0xF0 && byte(1) < 0x90) || (b0 == 0xF4 && byte(1) > 0x8F))
-                fail("invalid UTF-8");
-        } else {
-            fail("invalid UTF-8");
-        }
-        for (int i = 1; i < length; ++i)
-            if (!continuation(i))
-                fail("invalid UTF-8");
-        m_p += length;
-    }
-
-    /** Printable ASCII other than quote and backslash: what a text's plain run is made of. */
-    static bool plainAscii(unsigned char c) { return kPlainAscii[c]; }
-
-    static constexpr auto kPlainAscii = [] {
-        std::array<bool, 256> table{};
-        for (int c = 0x20; c < 0x80; ++c)
-            table[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
-        return table;
-    }();
-
-    void string()
-    {
-        ++m_p; // opening quote
-        const char* start = m_p;
-        // The common case: no escape, so the text is a view into the bytes.
-        for (;;) {
-            while (m_p != m_end && plainAscii(static_cast<unsigned char>(*m_p)))
-                ++m_p;
-            if (m_p == m_end)
-                fail("unterminated string");
-            const auto c = static_cast<unsigned char>(*m_p);
-            if (c >= 0x80) {
-                utf8Sequence();
-                continue;
-            }
-            if (c == '"') {
-                setText(push(Kind::string), start, m_p);
-                ++m_p;
-                return;
-            }
-            if (c < 0x20)
-                fail("control character in a string");
-            break; // a backslash: unescape into a text of its own
-        }
-        std::string& out = m_document.m_unescaped.emplace_back(start, m_p);
-        for (;;) {
-            const char* run = m_p;
-            while (m_p != m_end && plainAscii(static_cast<unsigned char>(*m_p)))
-                ++m_p;
-            out.append(run, static_cast<std::size_t>(m_p - run));
-            if (m_p == m_end)
-                fail("unterminated string");
-            const auto c = static_cast<unsigned char>(*m_p);
-            if (c == '"') {
-                ++m_p;
-                setText(push(Kind::string), out.data(), out.data() + out.size());
-                return;
-            }
-            if (c < 0x20)
-                fail("control character in a string");
-            if (c >= 0x80) {
-                const char* sequence = m_p;
-                utf8Sequence();
-                out.append(sequence, static_cast<std::size_t>(m_p - sequence));
-                continue;
-            }
-            ++m_p; // the backslash
-            if (m_p == m_end)
-                fail("unterminated string");
-            const char e = *m_p++;
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                unsigned code = hex4();
-                if (code >= 0xDC00 && code <= 0xDFFF)
-                    fail("lone low surrogate escape");
-                if (code >= 0xD800 && code <= 0xDBFF) {
-                    if (m_end - m_p < 2 || m_p[0] != '\\' || m_p[1] != 'u')
-                        fail("lone high surrogate escape");
-                    m_p += 2;
-                    const unsigned low = hex4();
-                    if (low < 0xDC00 || low > 0xDFFF)
-                        fail("lone high surrogate escape");
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                }
-                appendUtf8(out, code);
-                break;
-            }
-            default:
-                --m_p;
-                fail("bad escape");
-            }
-        }
-    }
-
-    void setText(std::uint32_t index, const char* from, const char* to)
-    {
-        if (to - from > std::numeric_limits<std::uint32_t>::max())
-            fail("text too long");
-        m_entries[index].text = from;
-        m_entries[index].count = static_cast<std::uint32_t>(to - from);
-    }
-
-    void number()
-    {
-        const char* start = m_p;
-        const auto digits = [this] {
-            const char* from = m_p;
-            while (m_p != m_end && *m_p >= '0' && *m_p <= '9')
-                ++m_p;
-            return m_p - from;
-        };
-        const bool negative = *m_p == '-';
-        if (negative)
-            ++m_p;
-        if (m_p == m_end || *m_p < '0' || *m_p > '9')
-            fail("bad number");
-        if (*m_p == '0') {
-            ++m_p;
-            if (m_p != m_end && *m_p >= '0' && *m_p <= '9')
-                fail("leading zero in a number");
-        } else {
-            digits();
-        }
-        bool integral = true;
-        if (m_p != m_end && *m_p == '.') {
-            ++m_p;
-            integral = false;
-            if (digits() == 0)
-                fail("bad number");
-        }
-        if (m_p != m_end && (*m_p == 'e' || *m_p == 'E')) {
-            ++m_p;
-            integral = false;
-            if (m_p != m_end && (*m_p == '+' || *m_p == '-'))
-                ++m_p;
-            if (digits() == 0)
-                fail("bad number");
-        }
-        if (integral) {
-            // Signed when negative, unsigned otherwise (as nlohmann keeps them).
-            if (negative) {
-                std::int64_t n = 0;
-                const auto r = std::from_chars(start, m_p, n);
-                if (r.ec == std::errc() && r.ptr == m_p) {
-                    m_entries[push(Kind::integer)].integer = n;
-                    return;
-                }
-            } else {
-                std::uint64_t n = 0;
-                const auto r = std::from_chars(start, m_p, n);
-                if (r.ec == std::errc() && r.ptr == m_p) {
-                    m_entries[push(Kind::unsignedInteger)].unsignedInteger = n;
-                    return;
-                }
-            }
-            // Beyond 64 bits: a double, as nlohmann keeps it.
-        }
-        double d = 0;
-        const auto r = std::from_chars(start, m_p, d);
-        if (r.ec == std::errc::result_out_of_range) {
-            // from_chars leaves d unset: strtod (C locale) tells overflow (refused) from
-            // underflow (read as zero or a subnormal, as strtod gives).
-            static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-            const std::string text(start, m_p);
-            d = strtod_l(text.c_str(), nullptr, cLocale);
-            if (!std::isfinite(d))
-                fail("number out of range");
-        } else if (r.ec != std::errc() || r.ptr != m_p) {
-            fail("bad number");
-        }
-        m_entries[push(Kind::floating)].floating = d;
-    }
-
-    Document& m_document;
-    std::vector<Entry>& m_entries;
-    const char* m_begin;
-    const char* m_p;
-    const char* m_end;
+    ~Impl() { giveBack(std::move(parser)); }
 };
 
-Document::Document(const QByteArray& bytes) : m_bytes(bytes)
+/** Moves simdjson's element in and out of Node, which cannot name it. */
+struct NodeAccess {
+    using element = simdjson::dom::element;
+    static_assert(sizeof(element) == sizeof(Node::Element::bytes));
+    static_assert(alignof(element) <= alignof(Node::Element));
+    static_assert(std::is_trivially_copyable_v<element>);
+
+    static Node node(const element& e)
+    {
+        Node::Element bytes;
+        std::memcpy(bytes.bytes.data(), &e, sizeof e);
+        return Node(bytes);
+    }
+
+    static element of(const Node& node)
+    {
+        element e;
+        std::memcpy(&e, node.m_element.bytes.data(), sizeof e);
+        return e;
+    }
+};
+
+Document::Document(const QByteArray& bytes) : m_impl(std::make_unique<Impl>())
 {
-    // A raw NUL is never valid JSON text (nlohmann's parser would stop at one after a number).
-    if (m_bytes.contains('\0'))
-        throw DecodingError({}, "not valid JSON: NUL byte in the text");
-    Parser(*this, m_bytes.constData(), m_bytes.constData() + m_bytes.size()).document();
+    const char* data = bytes.constData();
+    auto size = static_cast<std::size_t>(bytes.size());
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+        data += 3;
+        size -= 3;
+    }
+    // Spare capacity after the end is part of the allocation and readable: no copy is needed
+    // then. (data_ptr() does not detach; it only tells where the allocation ends.)
+    const bool padded =
+        const_cast<QByteArray&>(bytes).data_ptr().freeSpaceAtEnd() >= Document::padding;
+    m_impl->parser = takeParser();
+    const auto result = m_impl->parser->parse(data, size, /*realloc_if_needed=*/!padded);
+    if (result.error())
+        throw DecodingError({}, "not valid JSON: " + describe(result.error()));
+    m_impl->root = result.value_unsafe();
+}
+
+Document::~Document() = default;
+
+Node Document::root() const
+{
+    return NodeAccess::node(m_impl->root);
 }
 
 // --- Node ---
@@ -493,47 +159,118 @@ Document::Kind kindOf(const Value& v)
     }
 }
 
+Document::Kind kindOf(const simdjson::dom::element& e)
+{
+    using K = Document::Kind;
+    using T = simdjson::dom::element_type;
+    switch (e.type()) {
+    case T::OBJECT: return K::object;
+    case T::ARRAY: return K::array;
+    case T::STRING: return K::string;
+    case T::BOOL: return K::boolean;
+    case T::INT64: return K::integer;
+    case T::UINT64: return K::unsignedInteger;
+    case T::DOUBLE: return K::floating;
+    case T::NULL_VALUE: return K::null;
+    }
+    return K::null;
+}
+
+template <typename T>
+T checked(simdjson::simdjson_result<T> result, const char* kind)
+{
+    if (result.error())
+        throw std::logic_error(std::string("Json::Node: not ") + kind);
+    return result.value_unsafe();
+}
+
 } // namespace
 
 Node::Kind Node::kind() const
 {
-    return m_value ? kindOf(*m_value) : m_document->m_entries[m_index].kind;
+    return m_value ? kindOf(*m_value) : kindOf(NodeAccess::of(*this));
 }
 
 bool Node::boolean() const
 {
-    return m_value ? m_value->get<bool>() : m_document->m_entries[m_index].boolean;
+    if (m_value)
+        return m_value->get<bool>();
+    return checked(NodeAccess::of(*this).get_bool(), "a boolean");
 }
 
 std::int64_t Node::integer() const
 {
-    return m_value ? m_value->get<std::int64_t>() : m_document->m_entries[m_index].integer;
+    if (m_value)
+        return m_value->get<std::int64_t>();
+    return checked(NodeAccess::of(*this).get_int64(), "an integer");
 }
 
 std::uint64_t Node::unsignedInteger() const
 {
-    return m_value ? m_value->get<std::uint64_t>() : m_document->m_entries[m_index].unsignedInteger;
+    if (m_value)
+        return m_value->get<std::uint64_t>();
+    return checked(NodeAccess::of(*this).get_uint64(), "an unsigned integer");
 }
 
 double Node::floating() const
 {
-    return m_value ? m_value->get<double>() : m_document->m_entries[m_index].floating;
+    if (m_value)
+        return m_value->get<double>();
+    return checked(NodeAccess::of(*this).get_double(), "a number");
 }
 
 std::string_view Node::text() const
 {
     if (m_value)
         return m_value->get_ref<const std::string&>();
-    const auto& e = m_document->m_entries[m_index];
-    return {e.text, e.count};
+    return checked(NodeAccess::of(*this).get_string(), "a string");
 }
 
 std::size_t Node::size() const
 {
     if (m_value)
         return m_value->size();
-    const auto& e = m_document->m_entries[m_index];
-    return e.kind == Kind::array || e.kind == Kind::object ? e.count : 0;
+    const auto e = NodeAccess::of(*this);
+    // simdjson's counts stop at 0xFFFFFF; count by walking beyond that.
+    constexpr std::size_t saturated = 0xFFFFFF;
+    if (e.is_array()) {
+        const auto array = e.get_array().value_unsafe();
+        if (array.size() < saturated)
+            return array.size();
+        return static_cast<std::size_t>(std::distance(array.begin(), array.end()));
+    }
+    if (e.is_object()) {
+        const auto object = e.get_object().value_unsafe();
+        if (object.size() < saturated)
+            return object.size();
+        std::size_t n = 0;
+        for (auto it = object.begin(); it != object.end(); ++it)
+            ++n;
+        return n;
+    }
+    return 0;
+}
+
+void Node::visitElements(ElementVisitor visitor, void* context) const
+{
+    if (m_value) {
+        for (const auto& element : *m_value)
+            visitor(context, Node(element));
+        return;
+    }
+    for (const simdjson::dom::element element : checked(NodeAccess::of(*this).get_array(), "an array"))
+        visitor(context, NodeAccess::node(element));
+}
+
+void Node::visitMembers(MemberVisitor visitor, void* context) const
+{
+    if (m_value) {
+        for (auto it = m_value->begin(); it != m_value->end(); ++it)
+            visitor(context, std::string_view(it.key()), Node(it.value()));
+        return;
+    }
+    for (const simdjson::dom::key_value_pair member : checked(NodeAccess::of(*this).get_object(), "an object"))
+        visitor(context, member.key, NodeAccess::node(member.value));
 }
 
 std::optional<Node> Node::find(std::string_view key) const
@@ -546,18 +283,15 @@ std::optional<Node> Node::find(std::string_view key) const
             return std::nullopt;
         return Node(*it);
     }
-    const auto& entries = m_document->m_entries;
-    if (entries[m_index].kind != Kind::object)
+    const auto e = NodeAccess::of(*this);
+    if (!e.is_object())
         return std::nullopt;
+    // Not simdjson's at_key: that finds the first of repeated keys, and the last one counts.
     std::optional<Node> found;
-    const auto size = static_cast<std::uint32_t>(key.size());
-    std::uint32_t i = m_index + 1;
-    for (std::uint32_t n = 0; n < entries[m_index].count; ++n) {
-        const auto& k = entries[i];
-        if (k.count == size && (size == 0 || (k.text[0] == key[0] && std::memcmp(k.text, key.data(), size) == 0)))
-            found = Node(m_document, i + 1);
-        i = entries[i + 1].next;
-    }
+    const auto object = e.get_object().value_unsafe();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (it.key_length() == key.size() && it.key() == key)
+            found = NodeAccess::node(it.value());
     return found;
 }
 
@@ -568,8 +302,13 @@ Value Node::toValue() const
         return nullptr;
     case Kind::boolean:
         return boolean();
-    case Kind::integer:
-        return integer();
+    case Kind::integer: {
+        // As nlohmann reads text: unsigned when not negative.
+        const std::int64_t n = integer();
+        if (n >= 0)
+            return static_cast<std::uint64_t>(n);
+        return n;
+    }
     case Kind::unsignedInteger:
         return unsignedInteger();
     case Kind::floating:

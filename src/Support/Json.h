@@ -9,14 +9,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <type_traits>
 
 /**
  * The wire conventions every record follows: keys are field names; a missing key and null
@@ -28,9 +30,9 @@
  * A record R takes part by providing `static R fromJson(const Json::Reader&)` and/or
  * `Json::Value toJson() const`.
  *
- * Reading goes through Node, a read-only view of either a parsed Document (the fast path that
- * decode() takes: one strict parse into a flat table, no allocation per value) or an
- * nlohmann value (Value converts to Node implicitly). Writing builds nlohmann values.
+ * Reading goes through Node, a read-only view of either a parsed Document (the path decode()
+ * takes: simdjson's strict parser, no allocation per value) or an nlohmann value (Value
+ * converts to Node implicitly). Writing builds nlohmann values.
  */
 namespace Json {
 
@@ -54,12 +56,23 @@ private:
 class Node;
 
 /**
- * One JSON text parsed strictly (RFC 8259; see Json.cpp) into a flat table. Throws
- * DecodingError for text that is not JSON. Nodes taken from it live as long as it does.
+ * One JSON text parsed strictly (RFC 8259, by simdjson) and held for reading. Throws
+ * DecodingError for text that is not JSON, nested deeper than maxDepth, or holding an integer
+ * beyond 64 bits or a number beyond a double; the error names the kind of fault, never the
+ * text. A leading UTF-8 byte order mark is ignored. Nodes taken from it live as long as it
+ * does; the bytes are not needed after construction.
+ *
+ * simdjson reads up to `padding` bytes past the end of the text. Bytes with that much spare
+ * capacity after their end are parsed where they lie; others are first copied once into a
+ * padded buffer that the thread keeps for the next document.
  */
 class Document {
 public:
+    static constexpr int maxDepth = 512;
+    static constexpr qsizetype padding = 64;
+
     explicit Document(const QByteArray& bytes);
+    ~Document();
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
 
@@ -67,27 +80,9 @@ public:
 
     enum class Kind : std::uint8_t { null, boolean, integer, unsignedInteger, floating, string, array, object };
 
-    /** One value; containers are followed by their members (key, value, key, value...). */
-    struct Entry {
-        union {
-            bool boolean;
-            std::int64_t integer;
-            std::uint64_t unsignedInteger;
-            double floating;
-            const char* text;
-        };
-        std::uint32_t count = 0; ///< elements, members of an object, or bytes of a text
-        std::uint32_t next = 0;  ///< index just past this value and everything inside it
-        Kind kind = Kind::null;
-        Entry() : integer(0) {}
-    };
-
 private:
-    friend class Node;
-    friend class Parser;
-    QByteArray m_bytes;
-    std::vector<Entry> m_entries;
-    std::deque<std::string> m_unescaped; ///< texts that held escapes
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };
 
 /** A read-only view of one JSON value. */
@@ -96,15 +91,19 @@ public:
     using Kind = Document::Kind;
 
     Node(const Value& value) : m_value(&value) {} // NOLINT: implicit on purpose
-    Node(const Document* document, std::uint32_t index) : m_document(document), m_index(index) {}
 
+    /**
+     * integer: a whole number that fits int64; unsignedInteger: one above int64's range (a
+     * Document's) or any non-negative one (an nlohmann value's); floating: with a fraction or
+     * an exponent.
+     */
     [[nodiscard]] Kind kind() const;
     [[nodiscard]] bool isNull() const { return kind() == Kind::null; }
     [[nodiscard]] bool isObject() const { return kind() == Kind::object; }
     [[nodiscard]] bool isArray() const { return kind() == Kind::array; }
     [[nodiscard]] bool isString() const { return kind() == Kind::string; }
 
-    /** Accessors for the matching kind only. */
+    /** Accessors for the matching kind only (std::logic_error otherwise). */
     [[nodiscard]] bool boolean() const;
     [[nodiscard]] std::int64_t integer() const;
     [[nodiscard]] std::uint64_t unsignedInteger() const;
@@ -118,34 +117,19 @@ public:
     template <typename Visit>
     void forEachElement(Visit&& visit) const
     {
-        if (m_value) {
-            for (const auto& element : *m_value)
-                visit(Node(element));
-            return;
-        }
-        const auto& entries = m_document->m_entries;
-        std::uint32_t i = m_index + 1;
-        for (std::uint32_t n = 0; n < entries[m_index].count; ++n) {
-            visit(Node(m_document, i));
-            i = entries[i].next;
-        }
+        using V = std::remove_reference_t<Visit>;
+        visitElements([](void* context, const Node& node) { (*static_cast<V*>(context))(node); },
+                      const_cast<void*>(static_cast<const void*>(std::addressof(visit))));
     }
 
     /** Calls visit(key, node) for each object member in order (a repeated key: each time). */
     template <typename Visit>
     void forEachMember(Visit&& visit) const
     {
-        if (m_value) {
-            for (auto it = m_value->begin(); it != m_value->end(); ++it)
-                visit(std::string_view(it.key()), Node(it.value()));
-            return;
-        }
-        const auto& entries = m_document->m_entries;
-        std::uint32_t i = m_index + 1;
-        for (std::uint32_t n = 0; n < entries[m_index].count; ++n) {
-            visit(Node(m_document, i).text(), Node(m_document, i + 1));
-            i = entries[i + 1].next;
-        }
+        using V = std::remove_reference_t<Visit>;
+        visitMembers([](void* context, std::string_view key,
+                        const Node& node) { (*static_cast<V*>(context))(key, node); },
+                     const_cast<void*>(static_cast<const void*>(std::addressof(visit))));
     }
 
     /** The member under key (the last one when repeated, as nlohmann keeps), if any. */
@@ -155,17 +139,25 @@ public:
     [[nodiscard]] Value toValue() const;
 
 private:
+    friend class Document;
+    friend struct NodeAccess;
+
+    /** The bytes of a simdjson::dom::element (a document and a place in it). */
+    struct Element {
+        alignas(8) std::array<std::byte, 16> bytes{};
+    };
+    explicit Node(const Element& element) : m_element(element) {}
+
+    using ElementVisitor = void (*)(void* context, const Node& node);
+    using MemberVisitor = void (*)(void* context, std::string_view key, const Node& node);
+    void visitElements(ElementVisitor visitor, void* context) const;
+    void visitMembers(MemberVisitor visitor, void* context) const;
+
     const Value* m_value = nullptr;
-    const Document* m_document = nullptr;
-    std::uint32_t m_index = 0;
+    Element m_element;
 };
 
-inline Node Document::root() const
-{
-    return Node(this, 0);
-}
-
-/** Strict RFC 8259 parsing of a whole document into an nlohmann value; throws DecodingError. */
+/** Strict parsing of a whole document (as Document) into an nlohmann value; throws DecodingError. */
 Value parse(const QByteArray& bytes);
 
 /** Compact text. */

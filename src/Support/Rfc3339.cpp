@@ -13,8 +13,9 @@ QString format(const QDateTime& instant)
 
 std::optional<QDateTime> parse(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\.([0-9]+))?(?:(Z)|([+-])([0-9]{2}):([0-9]{2}))$)"));
+    // Anchored to the whole text (\A...\z): "^...$" would let a line feed through at the end.
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
+        R"(([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\.([0-9]+))?(?:(Z)|([+-])([0-9]{2}):([0-9]{2})))")));
     const auto m = pattern.match(text);
     if (!m.hasMatch())
         return std::nullopt;

@@ -88,5 +88,6 @@ int runHelper(QCoreApplication& app)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    Log::setProgramPrefix(QStringLiteral("[OrvaneHelper] "));
     return runHelper(app);
 }

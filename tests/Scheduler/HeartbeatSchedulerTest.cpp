@@ -150,6 +150,19 @@ TEST_F(SchedulerTest, RefusesIntervalsThatWouldSpin)
             EXPECT_THROW(makeScheduler(config), std::invalid_argument) << "value " << bad;
         }
     }
+    // Whole seconds of 2^31 ms or more do not fit a timer's milliseconds: they would wrap to
+    // a short or negative interval.
+    for (double tooLong : {2147484.0, 4294968.0, 1e12, 1e300, std::numeric_limits<double>::max()}) {
+        for (double HeartbeatScheduler::Config::*field :
+             {&HeartbeatScheduler::Config::heartbeatInterval,
+              &HeartbeatScheduler::Config::policyPollInterval,
+              &HeartbeatScheduler::Config::activityFlushInterval}) {
+            HeartbeatScheduler::Config config;
+            config.*field = tooLong;
+            EXPECT_THROW(makeScheduler(config), std::invalid_argument) << "value " << tooLong;
+        }
+    }
+    EXPECT_NO_THROW(makeScheduler({2147483.9, 1, 2147483})) << "the longest interval that fits";
     const auto d = HeartbeatScheduler::Config::defaults();
     EXPECT_EQ(d.heartbeatInterval, 60);
     EXPECT_EQ(d.policyPollInterval, 30);
@@ -374,6 +387,28 @@ TEST_F(SchedulerTest, EqualPoliciesAreEmittedEachTime)
     scheduler->start();
     ASSERT_TRUE(processEventsUntil([&] { return latestHeldWhenEmitted.size() == 2; }, 10000));
     EXPECT_EQ(latestHeldWhenEmitted, (QList<bool>{true, true}));
+}
+
+TEST_F(SchedulerTest, AFailedBatchGoesBackEvenWhenTheSchedulerIsGoneDuringTheUpload)
+{
+    // Under AddressSanitizer this also shows that the resumed cycle touches nothing of the
+    // destroyed scheduler.
+    makePairedScheduler({600, 600, 1});
+    const auto event = ActivityEvent::make(QStringLiteral("visit"), childId, clock.now());
+    reporter->record(event);
+    server.enqueue(Answer::neverAnswer());
+    scheduler->start();
+    ASSERT_TRUE(processEventsUntil([this] { return countOf("/device/events/batch") == 1; }, 10000));
+    EXPECT_EQ(reporter->count(), 0) << "the batch is under way";
+
+    scheduler.reset();
+    // The upload fails after its scheduler is gone (a resent request fails too).
+    answers["/api/v1/device/events/batch"] = Answer::json(503, "{}");
+    server.closeAllConnections();
+    ASSERT_TRUE(processEventsUntil([this] { return reporter->count() == 1; }));
+    EXPECT_EQ(reporter->drain(), QList<ActivityEvent>{event});
+    runFor(300);
+    EXPECT_EQ(countOf("/device/app-usage"), 0) << "a cycle without its scheduler sends nothing more";
 }
 
 TEST_F(SchedulerTest, ATickAfterTheSchedulerIsGoneDoesNothing)

@@ -130,7 +130,10 @@ TEST(JsonTestSuite, NulAfterANumberIsRefused)
 
 TEST(JsonTestSuite, ParsesLikeNlohmannOnTheCorpus)
 {
-    // The strict parser agrees with nlohmann/json on every file, apart from the NUL case.
+    // On every file that must be accepted or refused the parser agrees with nlohmann/json,
+    // value for value (apart from the NUL case, which nlohmann alone accepts). On the
+    // implementation-defined files it may only be stricter: it refuses integers beyond 64 bits
+    // and numbers beyond a double, which nlohmann rounds.
     for (const Sample& sample : corpus()) {
         if (sample.name == "n_multidigit_number_then_00.json")
             continue;
@@ -147,6 +150,10 @@ TEST(JsonTestSuite, ParsesLikeNlohmannOnTheCorpus)
             actual = Json::parse(sample.bytes);
         } catch (const Json::DecodingError&) {
             ours = false;
+        }
+        if (sample.name.startsWith("i_") && theirs && !ours) {
+            EXPECT_TRUE(sample.name.startsWith("i_number_")) << sample.name.toStdString();
+            continue;
         }
         EXPECT_EQ(ours, theirs) << sample.name.toStdString();
         if (ours && theirs) {

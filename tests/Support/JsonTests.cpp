@@ -59,11 +59,15 @@ TEST(JsonConventions, KeyPathsInFailures)
         {with(R"("items":[[]])"), "items[0]: expected an object, found an array"},
         {with(R"("items":{})"), "items: expected an array, found an object"},
         {with(R"("items":[],"when":"yesterday")"), "when: bad date"},
+        {with(R"("items":[],"when":"2025-03-01T08:15:00Z\n")"), "when: bad date"},
+        {with(R"("items":[],"when":"2025-03-01T08:15:00Z\u0000")"), "when: bad date"},
+        {with(R"("items":[],"when":" 2025-03-01T08:15:00Z")"), "when: bad date"},
         {with(R"("items":[],"tags":{"a":"b","c":false})"), "tags.c: expected a string, found a boolean"},
         {with(R"("items":[],"tags":[])"), "tags: expected an object, found an array"},
         {with(R"("items":[{"name":"a","count":4294967296}])"), "items[0].count: integer out of range"},
         {"[]", "expected an object, found an array"},
-        {"", "not valid JSON: unexpected end of the text at byte 0"},
+        {"", "not valid JSON: no JSON value"},
+        {R"({"id":"11111111-2222-3333-4444-555555555555","items":[})", "not valid JSON: bad structure"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(errorOf(c.json), c.error) << c.json.toStdString();
@@ -169,33 +173,113 @@ TEST(JsonParse, StrictRfc8259)
         EXPECT_EQ(ok, c.valid) << c.text.toStdString();
     }
     EXPECT_EQ(Json::parse("[1e-400]")[0].get<double>(), 0.0) << "underflow reads as zero";
+    EXPECT_EQ(Json::parse("\xEF\xBB\xBF[1]"), Json::Value::array({1})) << "a byte order mark is ignored";
     EXPECT_EQ(Json::parse("\"\\u00e9\\ud83d\\ude00\"").get<std::string>(), "\u00e9\U0001F600");
 }
 
 TEST(JsonParse, NestingIsBounded)
 {
-    EXPECT_NO_THROW(Json::parse(QByteArray(500, '[') + QByteArray(500, ']')));
-    EXPECT_THROW(Json::parse(QByteArray(100000, '[') + QByteArray(100000, ']')), Json::DecodingError);
-}
-
-TEST(JsonParse, ErrorsNameThePlaceNotTheText)
-{
+    const auto nested = [](int depth) { return QByteArray(depth, '[') + QByteArray(depth, ']'); };
+    EXPECT_NO_THROW(Json::parse(nested(Json::Document::maxDepth)));
+    EXPECT_THROW(Json::parse(nested(Json::Document::maxDepth + 1)), Json::DecodingError);
+    EXPECT_THROW(Json::parse(nested(100000)), Json::DecodingError);
+    QByteArray objects;
+    for (int i = 0; i <= Json::Document::maxDepth; ++i)
+        objects += R"({"a":)";
+    objects += "1" + QByteArray(Json::Document::maxDepth + 1, '}');
     try {
-        (void)Json::parse(R"({"deviceToken":"secret-token-value)");
-        FAIL();
+        (void)Json::parse(objects);
+        FAIL() << "513 nested objects were read";
     } catch (const Json::DecodingError& e) {
-        EXPECT_EQ(std::string(e.what()).find("secret"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("at byte"), std::string::npos) << e.what();
+        EXPECT_STREQ(e.what(), "not valid JSON: nesting too deep");
     }
 }
 
-TEST(JsonParse, ParseGivesAnNlohmannValueAndNumbersKeepTheirKind)
+TEST(JsonParse, ErrorsNameTheFaultNotTheText)
 {
-    const Json::Value v = Json::parse(R"({"u":1,"i":-1,"f":1.5,"big":18446744073709551616})");
+    const QByteArray texts[] = {
+        R"({"deviceToken":"secret-token-value)",     R"({"deviceToken":"secret-token-value" x})",
+        R"({"deviceToken":secret-token-value})",     "{\"deviceToken\":\"secret-token-value\x01\"}",
+        R"({"deviceToken":"secret-token-value\q"})", "{\"deviceToken\":\"secret-token-value\xC0\"}",
+        R"({"deviceToken":-secret-token-value})",
+    };
+    for (const QByteArray& text : texts) {
+        try {
+            (void)Json::parse(text);
+            ADD_FAILURE() << "parsed " << text.toStdString();
+        } catch (const Json::DecodingError& e) {
+            const std::string what = e.what();
+            EXPECT_EQ(what.find("secret"), std::string::npos) << what;
+            EXPECT_EQ(what.find("token"), std::string::npos) << what;
+            EXPECT_EQ(what.rfind("not valid JSON: ", 0), 0u) << what;
+        }
+    }
+}
+
+TEST(JsonParse, NumbersKeepTheirKindWithin64Bits)
+{
+    const Json::Value v = Json::parse(R"({"u":1,"i":-1,"f":1.5,"max":18446744073709551615,"min":-9223372036854775808})");
     EXPECT_TRUE(v["u"].is_number_unsigned());
     EXPECT_TRUE(v["i"].is_number_integer());
     EXPECT_TRUE(v["f"].is_number_float());
-    EXPECT_TRUE(v["big"].is_number_float());
+    EXPECT_EQ(v["max"].get<std::uint64_t>(), std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(v["min"].get<std::int64_t>(), std::numeric_limits<std::int64_t>::min());
+    // An integer beyond 64 bits is refused rather than rounded to a double.
+    for (const char* text : {"[18446744073709551616]", "[-9223372036854775809]", "[1e400]", "[-1e400]"})
+        EXPECT_THROW(Json::parse(text), Json::DecodingError) << text;
+}
+
+TEST(JsonDocument, ReadsTheBytesWhereverTheyLieAndKeepsNothingOfThem)
+{
+    const QByteArray text = R"({"name":"caf\u00e9","count":7,"tail":"x"})";
+    // With spare room after the end (read where it lies) and without (copied first); the
+    // bytes are overwritten once the document is made.
+    for (const bool spareRoom : {true, false}) {
+        std::string storage = text.toStdString();
+        std::optional<Json::Document> document;
+        {
+            QByteArray bytes;
+            if (spareRoom) {
+                bytes.reserve(text.size() + 4 * Json::Document::padding);
+                bytes.append(text);
+            } else {
+                bytes = QByteArray::fromRawData(storage.data(), static_cast<qsizetype>(storage.size()));
+            }
+            document.emplace(bytes);
+            if (spareRoom)
+                bytes.fill('#');
+            std::fill(storage.begin(), storage.end(), '#');
+        }
+        const Inner inner = Json::Codec<Inner>::read(document->root(), std::string());
+        EXPECT_EQ(inner.name, QStringLiteral("caf\u00e9")) << spareRoom;
+        EXPECT_EQ(inner.count, 7) << spareRoom;
+    }
+    // Only the length counts: a text cut short whose spare room holds the rest is not JSON.
+    const QByteArray head = R"({"name":"x","count":7)";
+    QByteArray cut;
+    cut.reserve(head.size() + 4 * Json::Document::padding);
+    cut.append(head + " }");
+    cut.truncate(head.size());
+    EXPECT_THROW(Json::Document{cut}, Json::DecodingError);
+}
+
+TEST(JsonDocument, DocumentsLiveSideBySideAndAfterALargeOne)
+{
+    QByteArray large = "[";
+    for (int i = 0; i < 200000; ++i)
+        large += (i ? ",\"" : "\"") + QByteArray::number(i) + '"';
+    large += "]";
+    ASSERT_GT(large.size(), 1 << 20);
+    const Json::Document first(R"({"name":"first"})");
+    {
+        const Json::Document big(large);
+        EXPECT_EQ(big.root().size(), 200000u);
+        const Json::Document second(R"({"name":"second"})");
+        EXPECT_EQ(Json::Codec<Inner>::read(second.root(), std::string()).name, QStringLiteral("second"));
+    }
+    const Json::Document third(R"({"name":"third"})");
+    EXPECT_EQ(Json::Codec<Inner>::read(first.root(), std::string()).name, QStringLiteral("first"));
+    EXPECT_EQ(Json::Codec<Inner>::read(third.root(), std::string()).name, QStringLiteral("third"));
 }
 
 TEST(JsonNode, ReadsNlohmannValuesToo)

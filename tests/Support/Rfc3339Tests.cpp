@@ -60,6 +60,26 @@ TEST(Rfc3339, DateDecodingRule)
         EXPECT_EQ(Rfc3339::parse(QString::fromUtf8(c.text)), c.expected) << c.text;
 }
 
+TEST(Rfc3339, NothingBeforeOrAfterTheInstant)
+{
+    // The whole text is the instant: no line end (which a regular expression's "$" lets
+    // through), blank, NUL or other character around it or inside it.
+    const QString valid = QStringLiteral("2025-03-01T08:15:00Z");
+    const QString withFraction = QStringLiteral("2025-03-01T08:15:00.123Z");
+    ASSERT_TRUE(Rfc3339::parse(valid).has_value());
+    for (const QString& around : {QStringLiteral("\n"), QStringLiteral("\r\n"), QStringLiteral("\r"),
+                                  QStringLiteral(" "), QStringLiteral("\t"), QString(QChar(0)),
+                                  QString(QChar(0x2028)), QString(QChar(0x85))}) {
+        const auto name = around.toUtf8().toPercentEncoding().toStdString();
+        EXPECT_EQ(Rfc3339::parse(valid + around), std::nullopt) << "after: " << name;
+        EXPECT_EQ(Rfc3339::parse(withFraction + around), std::nullopt) << "after: " << name;
+        EXPECT_EQ(Rfc3339::parse(around + valid), std::nullopt) << "before: " << name;
+    }
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("2025-03-01T08:15:00Z\n2025-03-01T08:15:00Z")), std::nullopt);
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("2025-03-01T08:15:00") + QChar(0) + u'Z'), std::nullopt);
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("2025-03-01T08:15:00.1") + QChar(0) + u'Z'), std::nullopt);
+}
+
 TEST(Rfc3339, RoundTripDropsTheFraction)
 {
     const QDateTime t = utc(2025, 3, 1, 8, 15, 0, 900);

@@ -14,6 +14,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -52,14 +53,43 @@ QString installHelperBundle(const QTemporaryDir& root, const QUrl& baseUrl)
     return program;
 }
 
-/** The helper's own log lines, without their time stamps. */
+/**
+ * The helper's own log lines (the texts of its runtime), without their time stamps. Lines of
+ * the shared core carry the same prefix and are left out.
+ */
 QStringList logLines(const QByteArray& output)
 {
+    const QString prefix = QStringLiteral("[OrvaneHelper] ");
+    const QStringList own{QStringLiteral("starting \u2014 "), QStringLiteral("scheduler started"),
+                          QStringLiteral("scheduler stopped"), QStringLiteral("no device session")};
     QStringList lines;
     for (const QString& line : QString::fromUtf8(output).split(u'\n')) {
-        const qsizetype at = line.indexOf(QStringLiteral("[OrvaneHelper] "));
-        if (at >= 0)
-            lines << line.mid(at);
+        const qsizetype at = line.indexOf(prefix);
+        if (at < 0)
+            continue;
+        const QString text = line.mid(at);
+        for (const QString& start : own)
+            if (text.mid(prefix.size()).startsWith(start)) {
+                lines << text;
+                break;
+            }
+    }
+    return lines;
+}
+
+/** Plain lines of the log (they begin with its time stamp) that lack the helper's prefix. */
+QStringList unprefixedLogLines(const QByteArray& output)
+{
+    static const QRegularExpression stamped(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\S* (.*)$)"));
+    static const QRegularExpression subsystemLine(QStringLiteral(R"(^\[[^\]:]+:[^\]]+\] (info|error): )"));
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(output).split(u'\n')) {
+        const auto m = stamped.match(line);
+        if (!m.hasMatch())
+            continue;
+        const QString text = m.captured(1);
+        if (!text.startsWith(QStringLiteral("[OrvaneHelper] ")) && !subsystemLine.match(text).hasMatch())
+            lines << text;
     }
     return lines;
 }
@@ -224,35 +254,39 @@ TEST_F(HelperEndToEnd, ChecksInOnItsIntervalsAndUnpairsWhenTheDeviceIsRevoked)
 
     // Its log: the start, both starts of the scheduler in that order, and no "stopped" line,
     // since the scheduler had stopped itself before the session was cleared.
-    const QStringList log = logLines(helper.readAll());
+    const QByteArray output = helper.readAll();
+    const QStringList log = logLines(output);
     const QStringList expected{
         QStringLiteral("[OrvaneHelper] starting \u2014 bundle=ai.orvane.mac.helper"),
         QStringLiteral("[OrvaneHelper] scheduler started after live pair"),
         QStringLiteral("[OrvaneHelper] scheduler started for device=") + deviceId,
     };
     EXPECT_EQ(log, expected) << log.join(u'\n').toStdString();
+    // Every line it wrote carries its prefix, the platform backends' lines included.
+    EXPECT_EQ(unprefixedLogLines(output), QStringList()) << output.toStdString();
 
     // Started again with the keychain now empty: it says so once, a second after start, and idles.
     QProcess idle;
     idle.setProcessChannelMode(QProcess::MergedChannels);
     idle.start(program, {});
     ASSERT_TRUE(idle.waitForStarted());
-    QByteArray output;
+    QByteArray idleOutput;
     const QString idleLine =
         QStringLiteral("[OrvaneHelper] no device session \u2014 idle until paired");
     EXPECT_TRUE(processEventsUntil(
         [&] {
-            output += idle.readAll();
-            return logLines(output).contains(idleLine);
+            idleOutput += idle.readAll();
+            return logLines(idleOutput).contains(idleLine);
         },
         10000));
     idle.terminate();
     idle.waitForFinished(5000);
-    output += idle.readAll();
+    idleOutput += idle.readAll();
     EXPECT_EQ(
-        logLines(output),
+        logLines(idleOutput),
         (QStringList{QStringLiteral("[OrvaneHelper] starting \u2014 bundle=ai.orvane.mac.helper"),
                      idleLine}));
+    EXPECT_EQ(unprefixedLogLines(idleOutput), QStringList()) << idleOutput.toStdString();
 }
 
 } // namespace
