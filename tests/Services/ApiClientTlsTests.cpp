@@ -1,10 +1,10 @@
 // HTTPS against the scripted server, with a CA that the test makes with the openssl command
-// line and installs as trusted for this process.
+// line and gives the transport as the authority it trusts.
 #include "TestSupport/ApiClientFixture.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -30,7 +30,7 @@ public:
                issue("other", "DNS:api.orvane.test");
     }
 
-    QSslCertificate ca() const { return certificate("ca.pem"); }
+    QString caFile() const { return path("ca.pem"); }
     QSslCertificate certificate(const QString& name) const
     {
         QFile f(path(name));
@@ -82,10 +82,6 @@ protected:
     {
         pki = new TestPki;
         ASSERT_TRUE(pki->make());
-        // Installed as trusted for this process, beside the system's roots.
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.addCaCertificate(pki->ca());
-        QSslConfiguration::setDefaultConfiguration(conf);
     }
     static void TearDownTestSuite()
     {
@@ -95,12 +91,12 @@ protected:
 
     std::unique_ptr<ApiClient> clientFor(const QUrl& base, std::chrono::milliseconds timeout = 5s)
     {
-        return std::make_unique<ApiClient>(&session, base, QStringLiteral("test-client/1.0"),
+        return std::make_unique<ApiClient>(&transport, base, QStringLiteral("test-client/1.0"),
                                            timeout, BundleInfo());
     }
 
     static inline TestPki* pki = nullptr;
-    QNetworkAccessManager session;
+    HttpTransport transport{HttpTransport::Options{pki->caFile()}};
 };
 
 TEST_F(ApiClientTls, ExchangeWithACertificateOfTheTestCa)
