@@ -318,6 +318,10 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_PROXY_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     if (m_options.caFile) {
         const QByteArray caFile = QFile::encodeName(*m_options.caFile);
         curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.constData());
@@ -526,8 +530,8 @@ void HttpTransport::finish(Transfer* t, int code)
         r.error = QStringLiteral("Operation timed out: no progress for %1 ms")
                       .arg(t->idle.interval());
     else if (t->resendRefused)
-        r.error = QStringLiteral("Connection closed before any answer; the request is not sent "
-                                 "again");
+        r.error = QStringLiteral("Connection closed before a complete answer; the request is "
+                                 "not sent again");
     else if (t->errorText[0] != '\0')
         r.error = QString::fromUtf8(t->errorText);
     else

@@ -23,6 +23,7 @@ enum class Connection { fresh, reused };
 enum class Fault {
     closedBeforeAnyByte,
     closedAfterFirstByte,
+    closedMidBody,
 };
 
 struct ResendCase {
@@ -44,7 +45,22 @@ const ResendCase kResendCases[] = {
     {"PostFreshClosedAfterFirstByte", false, Connection::fresh, Fault::closedAfterFirstByte, 1, false},
     {"PostReusedClosedBeforeAnyByte", false, Connection::reused, Fault::closedBeforeAnyByte, 1, false},
     {"PostReusedClosedAfterFirstByte", false, Connection::reused, Fault::closedAfterFirstByte, 1, false},
+    {"GetReusedClosedMidBody", true, Connection::reused, Fault::closedMidBody, 1, false},
+    {"PostReusedClosedMidBody", false, Connection::reused, Fault::closedMidBody, 1, false},
 };
+
+Answer faultAnswer(Fault fault)
+{
+    switch (fault) {
+    case Fault::closedBeforeAnyByte:
+        return Answer::closeAtOnce();
+    case Fault::closedAfterFirstByte:
+        return Answer::raw("HTTP/1.1 2");
+    case Fault::closedMidBody:
+        return Answer::json(200, kPolicyAnswer).cutShort(500);
+    }
+    return Answer::closeAtOnce();
+}
 
 class ApiClientResend : public ApiClientFixture, public ::testing::WithParamInterface<ResendCase> {};
 
@@ -59,8 +75,7 @@ TEST_P(ApiClientResend, SendsCountedAtTheServer)
         before = 1;
         ASSERT_EQ(server.connectionCount(), 1);
     }
-    server.enqueue(c.fault == Fault::closedBeforeAnyByte ? Answer::closeAtOnce()
-                                                         : Answer::raw("HTTP/1.1 2"));
+    server.enqueue(faultAnswer(c.fault));
     // Whatever comes after the fault succeeds, so that a resend would show as a success.
     server.setFallback([](const auto&) { return Answer::json(200, kPolicyAnswer); });
 
@@ -110,6 +125,31 @@ TEST_F(ApiClientFixture, GetGoesOutAgainAtMostOnceEvenWithSeveralDeadConnections
     EXPECT_NE(error->as<ApiError::Network>(), nullptr) << error->what();
     processEventsUntil([] { return false; }, 300);
     EXPECT_EQ(server.requests().size(), 4) << "the first send and one resend";
+}
+
+// --- answers the transport ends early ---
+
+TEST_F(ApiClientFixture, DeclaredOversizeEndsAtTheHeadWithoutWaitingForTheBody)
+{
+    // The body never comes: only a stop at the end of the head gives "too large" rather than
+    // a connection cut short.
+    server.enqueue(Answer::json(200, {}).cutShort(ApiClient::maxAnswerBytes + 1));
+    const auto error = apiErrorOf(client->fetchPolicy());
+    ASSERT_TRUE(error.has_value());
+    ASSERT_NE(error->as<ApiError::Decoding>(), nullptr) << error->what();
+}
+
+TEST_F(ApiClientFixture, InterimAnswersAreSkippedButAnUnaskedSwitchIsFinal)
+{
+    server.enqueue(Answer::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\n"
+                               "Link: </a>\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n"
+                               "Connection: close\r\n\r\n{}"));
+    EXPECT_NO_THROW(await(client->heartbeat(beat())));
+    server.enqueue(Answer::raw("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n"
+                               "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"));
+    const auto error = apiErrorOf(client->heartbeat(beat()));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->status(), 101) << error->what();
 }
 
 // --- connection reuse and the header set ---
