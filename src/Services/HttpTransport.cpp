@@ -134,8 +134,8 @@ struct HttpTransport::Transfer {
         const size_t n = size * count;
         if (const int status = parseStatusLine(data, n))
             t->headStatus = status;
-        const bool endOfHead = (n == 2 && data[0] == '\r' && data[1] == '\n') ||
-                               (n == 1 && data[0] == '\n');
+        const bool endOfHead =
+            (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
         if (!endOfHead)
             return n;
         // No upgrade was asked for, so there is nothing to switch to: the 101 is the answer.
@@ -232,8 +232,8 @@ struct HttpTransport::SocketHooks {
         if (purpose != CURLSOCKTYPE_IPCXN)
             return CURL_SOCKET_BAD;
         // Not inherited by programs this one starts.
-        const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC,
-                                address->protocol);
+        const int fd =
+            ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
         if (fd < 0)
             return CURL_SOCKET_BAD;
         transport->m_openSockets.insert(fd);
@@ -358,7 +358,8 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
 
     if (request.body) {
         t->body = std::move(*request.body);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t->body.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(t->body.size()));
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t->body.constData());
         if (request.method != "POST")
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.constData());
@@ -380,7 +381,6 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
     t->idle.start();
     co_return co_await TransferAwaiter{t};
 }
-
 
 namespace {
 
@@ -527,8 +527,8 @@ void HttpTransport::finish(Transfer* t, int code)
     }
     r.kind = Response::Kind::failed;
     if (t->timedOut)
-        r.error = QStringLiteral("Operation timed out: no progress for %1 ms")
-                      .arg(t->idle.interval());
+        r.error =
+            QStringLiteral("Operation timed out: no progress for %1 ms").arg(t->idle.interval());
     else if (t->resendRefused)
         r.error = QStringLiteral("Connection closed before a complete answer; the request is "
                                  "not sent again");

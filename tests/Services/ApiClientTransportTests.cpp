@@ -31,20 +31,26 @@ struct ResendCase {
     bool get; // GET /device/policy, or else POST /device/heartbeat
     Connection connection;
     Fault fault;
-    int sends; // requests the server receives for the call under test
+    int sends;     // requests the server receives for the call under test
     bool succeeds; // the answer after the fault is 200, if a resend asks for it
 };
 
 const ResendCase kResendCases[] = {
     {"GetFreshClosedBeforeAnyByte", true, Connection::fresh, Fault::closedBeforeAnyByte, 1, false},
-    {"GetFreshClosedAfterFirstByte", true, Connection::fresh, Fault::closedAfterFirstByte, 1, false},
+    {"GetFreshClosedAfterFirstByte", true, Connection::fresh, Fault::closedAfterFirstByte, 1,
+     false},
     // The one resend RFC 9110 allows: idempotent, reused connection, nothing answered yet.
     {"GetReusedClosedBeforeAnyByte", true, Connection::reused, Fault::closedBeforeAnyByte, 2, true},
-    {"GetReusedClosedAfterFirstByte", true, Connection::reused, Fault::closedAfterFirstByte, 1, false},
-    {"PostFreshClosedBeforeAnyByte", false, Connection::fresh, Fault::closedBeforeAnyByte, 1, false},
-    {"PostFreshClosedAfterFirstByte", false, Connection::fresh, Fault::closedAfterFirstByte, 1, false},
-    {"PostReusedClosedBeforeAnyByte", false, Connection::reused, Fault::closedBeforeAnyByte, 1, false},
-    {"PostReusedClosedAfterFirstByte", false, Connection::reused, Fault::closedAfterFirstByte, 1, false},
+    {"GetReusedClosedAfterFirstByte", true, Connection::reused, Fault::closedAfterFirstByte, 1,
+     false},
+    {"PostFreshClosedBeforeAnyByte", false, Connection::fresh, Fault::closedBeforeAnyByte, 1,
+     false},
+    {"PostFreshClosedAfterFirstByte", false, Connection::fresh, Fault::closedAfterFirstByte, 1,
+     false},
+    {"PostReusedClosedBeforeAnyByte", false, Connection::reused, Fault::closedBeforeAnyByte, 1,
+     false},
+    {"PostReusedClosedAfterFirstByte", false, Connection::reused, Fault::closedAfterFirstByte, 1,
+     false},
     {"GetReusedClosedMidBody", true, Connection::reused, Fault::closedMidBody, 1, false},
     {"PostReusedClosedMidBody", false, Connection::reused, Fault::closedMidBody, 1, false},
 };
@@ -62,7 +68,8 @@ Answer faultAnswer(Fault fault)
     return Answer::closeAtOnce();
 }
 
-class ApiClientResend : public ApiClientFixture, public ::testing::WithParamInterface<ResendCase> {};
+class ApiClientResend : public ApiClientFixture,
+                        public ::testing::WithParamInterface<ResendCase> {};
 
 TEST_P(ApiClientResend, SendsCountedAtTheServer)
 {
@@ -194,8 +201,8 @@ TEST_F(ApiClientFixture, NoHeaderBeyondTheFixedSet)
             names.insert(name.toLower());
         return names;
     };
-    const QSet<QByteArray> withBody{"host", "accept", "x-orvane-client", "authorization",
-                                    "content-type", "content-length"};
+    const QSet<QByteArray> withBody{"host",          "accept",       "x-orvane-client",
+                                    "authorization", "content-type", "content-length"};
     EXPECT_EQ(namesOf(server.requests()[0]), withBody);
     EXPECT_GT(server.requests()[0].body.size(), 1024 * 1024);
     EXPECT_EQ(namesOf(server.requests()[1]), withBody);
@@ -213,7 +220,8 @@ protected:
     {
         ApiClientFixture::SetUp();
         const QByteArray proxy = server.url(QStringLiteral("/")).toEncoded();
-        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* name :
+             {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             env.set(name, proxy);
         env.unset("no_proxy");
         env.unset("NO_PROXY");
@@ -242,7 +250,8 @@ TEST_F(ApiClientProxy, PlainRequestAnswered407IsHttp407)
     ASSERT_NE(error->as<ApiError::Http>(), nullptr) << error->what();
     EXPECT_EQ(error->status(), 407);
     ASSERT_EQ(server.requests().size(), 1);
-    EXPECT_EQ(server.requests()[0].target, QByteArray("http://api.orvane.test/api/v1/device/policy"));
+    EXPECT_EQ(server.requests()[0].target,
+              QByteArray("http://api.orvane.test/api/v1/device/policy"));
 }
 
 TEST_F(ApiClientProxy, TunnelRefused407IsHttp407AndTheTokenStaysHome)
