@@ -3,6 +3,8 @@
 #include "TestSupport/ApiClientFixture.h"
 #include "TestSupport/ScopedEnvironment.h"
 
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QSet>
 
 using namespace std::chrono_literals;
@@ -157,6 +159,26 @@ TEST_F(ApiClientFixture, InterimAnswersAreSkippedButAnUnaskedSwitchIsFinal)
     const auto error = apiErrorOf(client->heartbeat(beat()));
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->status(), 101) << error->what();
+}
+
+// --- a host name, resolved on libcurl's resolver thread ---
+
+TEST_F(ApiClientFixture, HostNameResolvedOffTheEventLoopReachesTheServer)
+{
+    // "localhost" libcurl answers itself; the machine's own name goes through the resolver.
+    const QString name = QHostInfo::localHostName();
+    const QHostInfo info = QHostInfo::fromName(name);
+    if (!info.addresses().contains(QHostAddress(QHostAddress::LocalHost)))
+        GTEST_SKIP() << "this machine's name does not resolve to 127.0.0.1";
+    ApiClient named(&transport, server.url(QStringLiteral("/api/v1"), name), "c", 5s, BundleInfo());
+    server.setFallback([](const auto&) { return Answer::json(200, kPolicyAnswer); });
+    auto first = named.fetchPolicy();
+    auto second = named.fetchPolicy();
+    EXPECT_NO_THROW(await(std::move(first)));
+    EXPECT_NO_THROW(await(std::move(second)));
+    ASSERT_EQ(server.requests().size(), 2);
+    EXPECT_EQ(server.requests()[0].header("Host"),
+              QStringLiteral("%1:%2").arg(name).arg(server.port()).toUtf8());
 }
 
 // --- connection reuse and the header set ---
