@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <coroutine>
 #include <cstdint>
 #include <cstring>
@@ -301,7 +303,8 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
     // The one resend allowed: a GET whose reused connection closed before any answer.
     t->allowedSends = isGetWithoutBody(request) ? 2 : 1;
     t->idle.setSingleShot(true);
-    t->idle.setInterval(request.timeout);
+    // QTimer counts in int milliseconds.
+    t->idle.setInterval(std::min(request.timeout, std::chrono::milliseconds(INT_MAX)));
     QObject::connect(&t->idle, &QTimer::timeout, this, [this, t] {
         t->timedOut = true;
         finish(t, CURLE_OPERATION_TIMEDOUT);
@@ -456,7 +459,7 @@ int HttpTransport::onTimer(void*, long timeoutMs, void* self)
     if (timeoutMs < 0)
         transport->m_timer->stop();
     else
-        transport->m_timer->start(static_cast<int>(timeoutMs));
+        transport->m_timer->start(static_cast<int>(std::min<long>(timeoutMs, INT_MAX)));
     return 0;
 }
 
