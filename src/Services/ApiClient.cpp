@@ -1,31 +1,14 @@
 #include "Services/ApiClient.h"
 
+#include "Services/HttpTransport.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QThread>
-
-#include <qcoro/qcoronetworkreply.h>
-
-#include <memory>
 
 namespace {
 
 const QString kRedacted = QStringLiteral("<redacted>");
-
-/**
- * Failures of the transport itself, as opposed to the error codes Qt derives from an HTTP
- * status (content, protocol-operation and server errors), which the status rules handle.
- */
-bool isTransportFailure(QNetworkReply::NetworkError error)
-{
-    if (error == QNetworkReply::NoError)
-        return false;
-    const int code = static_cast<int>(error);
-    return code < 200 || error == QNetworkReply::ProtocolFailure;
-}
 
 QString redact(QString text, const std::optional<QString>& token)
 {
@@ -109,10 +92,10 @@ std::optional<ApiClient::Method> ApiClient::methodFromRawValue(QByteArrayView ra
     return std::nullopt;
 }
 
-ApiClient::ApiClient(QNetworkAccessManager* session, std::optional<QUrl> baseURL,
+ApiClient::ApiClient(HttpTransport* transport, std::optional<QUrl> baseURL,
                      QString clientHeader, std::chrono::milliseconds timeout,
                      const BundleInfo& bundle, QObject* parent)
-    : QObject(parent), m_session(session), m_baseURL(resolveBaseURL(baseURL, bundle)),
+    : QObject(parent), m_transport(transport), m_baseURL(resolveBaseURL(baseURL, bundle)),
       m_clientHeader(std::move(clientHeader)), m_timeout(timeout)
 {
 }
@@ -122,10 +105,8 @@ ApiClient::~ApiClient() = default;
 ApiClient& ApiClient::shared()
 {
     // Built once, on first use, and never destroyed (C++ guarantees one initialisation).
-    static ApiClient* const instance = [] {
-        auto* session = new QNetworkAccessManager();
-        return new ApiClient(session, std::nullopt, QStringLiteral("macos-child/1.1.0"));
-    }();
+    static ApiClient* const instance =
+        new ApiClient(&HttpTransport::shared(), std::nullopt, QStringLiteral("macos-child/1.1.0"));
     return *instance;
 }
 
@@ -172,87 +153,42 @@ QUrl ApiClient::makeURL(const QString& path, const QMap<QString, QString>& query
     return url;
 }
 
-QNetworkReply* ApiClient::dispatch(const QNetworkRequest& request, Method method,
-                                   const std::optional<QByteArray>& body) const
-{
-    // The manager's own operations where there is one, so that every scheme it knows (file:
-    // among them) is reached the way it expects; a custom verb otherwise.
-    if (method == Method::get && !body)
-        return m_session->get(request);
-    if (method == Method::post && body)
-        return m_session->post(request, *body);
-    if (method == Method::put && body)
-        return m_session->put(request, *body);
-    if (method == Method::del && !body)
-        return m_session->deleteResource(request);
-    if (body)
-        return m_session->sendCustomRequest(request, rawValue(method), *body);
-    return m_session->sendCustomRequest(request, rawValue(method));
-}
-
 QCoro::Task<ApiClient::Answer> ApiClient::send(QUrl url, Method method,
                                               std::optional<QByteArray> body, bool anonymous)
 {
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    // The fixed header set: no cookies picked up from answers or sent back.
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setTransferTimeout(static_cast<int>(m_timeout.count()));
-    request.setRawHeader("Accept", "application/json");
-    request.setRawHeader("X-Orvane-Client", m_clientHeader.toUtf8());
+    HttpTransport::Request request;
+    request.method = rawValue(method);
+    request.url = std::move(url);
+    request.timeout = m_timeout;
+    request.maxBodyBytes = maxAnswerBytes;
+    request.headers = {{"Accept", "application/json"}, {"X-Orvane-Client", m_clientHeader.toUtf8()}};
     if (body)
-        request.setRawHeader("Content-Type", "application/json");
+        request.headers.append(HttpTransport::Header("Content-Type", "application/json"));
     // The token as it is now: one set or cleared later affects only later requests.
     const std::optional<QString> token = anonymous ? std::nullopt : m_accessToken;
     if (token)
-        request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
-
-    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
-        dispatch(request, method, body), [](QNetworkReply* r) { r->deleteLater(); });
-
-    // Read as it arrives, and stop at the limit: an answer that large is never held whole.
-    auto answer = std::make_shared<Answer>();
-    const auto tooLarge = [reply = reply.get(), answer] {
-        answer->bodyTooLarge = true;
-        answer->body.clear();
-        reply->abort();
-    };
-    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, reply.get(),
-                     [reply = reply.get(), tooLarge] {
-                         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-                         if (length.isValid() && length.toLongLong() > maxAnswerBytes)
-                             tooLarge();
-                     });
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
-                     [reply = reply.get(), answer, tooLarge] {
-                         if (answer->bodyTooLarge)
-                             return;
-                         answer->body += reply->readAll();
-                         if (answer->body.size() > maxAnswerBytes)
-                             tooLarge();
-                     });
+        request.headers.append(HttpTransport::Header("Authorization", "Bearer " + token->toUtf8()));
+    request.body = std::move(body);
 
     QPointer<ApiClient> self(this);
-    co_await reply.get();
+    auto sending = m_transport->send(std::move(request));
+    HttpTransport::Response response = co_await std::move(sending);
     if (!self)
         throw ApiError::unexpected(QStringLiteral("API client destroyed during the request"));
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (answer->bodyTooLarge && status.isValid()) {
-        answer->status = status.toInt();
-        co_return std::move(*answer);
-    }
-    if (isTransportFailure(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError))
-        throw redactWith(redacted(ApiError::network(reply->errorString())), token);
-    if (!status.isValid())
+    switch (response.kind) {
+    case HttpTransport::Response::Kind::notHttp:
         throw ApiError::unexpected(QStringLiteral("non-HTTP response"));
-
-    answer->status = status.toInt();
-    if (!answer->bodyTooLarge)
-        answer->body += reply->readAll();
-    co_return std::move(*answer);
+    case HttpTransport::Response::Kind::failed:
+        throw redactWith(redacted(ApiError::network(response.error)), token);
+    case HttpTransport::Response::Kind::answered:
+        break;
+    }
+    Answer answer;
+    answer.status = response.status;
+    answer.body = std::move(response.body);
+    answer.bodyTooLarge = response.bodyTooLarge;
+    co_return answer;
 }
 
 ApiError ApiClient::redacted(const ApiError& error) const

@@ -35,9 +35,7 @@
 #include <typeinfo>
 #include <utility>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QNetworkRequest;
+class HttpTransport;
 
 /**
  * Who is told about a renewed device token. The session store implements it; the client holds
@@ -75,11 +73,11 @@ public:
     static constexpr const char* defaultBaseURL = "https://api.orvane.ai/api/v1";
 
     /**
-     * session must outlive the client. baseURL, when given, wins over the bundle's
+     * transport must outlive the client. baseURL, when given, wins over the bundle's
      * "ORVANE_API_BASE_URL"; the default is the service's HTTPS base with path "/api/v1".
      * timeout is the transfer (inactivity) timeout of every request.
      */
-    ApiClient(QNetworkAccessManager* session, std::optional<QUrl> baseURL, QString clientHeader,
+    ApiClient(HttpTransport* transport, std::optional<QUrl> baseURL, QString clientHeader,
               std::chrono::milliseconds timeout = defaultTimeout,
               const BundleInfo& bundle = BundleInfo::main(), QObject* parent = nullptr);
     ~ApiClient() override;
@@ -148,8 +146,6 @@ private:
 
     QUrl makeURL(const QString& path, const QMap<QString, QString>& query) const;
 
-    QNetworkReply* dispatch(const QNetworkRequest& request, Method method,
-                            const std::optional<QByteArray>& body) const;
     /** Sends and waits; throws network / unexpected ApiErrors (rules 1 and 2). */
     QCoro::Task<Answer> send(QUrl url, Method method, std::optional<QByteArray> body,
                              bool anonymous);
@@ -203,7 +199,7 @@ private:
         }
     }
 
-    QNetworkAccessManager* m_session;
+    HttpTransport* m_transport;
     QUrl m_baseURL;
     QString m_clientHeader;
     std::chrono::milliseconds m_timeout;

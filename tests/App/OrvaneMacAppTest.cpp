@@ -7,6 +7,7 @@
 #include "Platform/Linux/XdgAutostartLoginItem.h"
 #include "Platform/Log.h"
 #include "Services/ApiClient.h"
+#include "Services/HttpTransport.h"
 #include "Services/AuthStore.h"
 #include "Services/DeviceStatusStore.h"
 #include "Services/KeychainStore.h"
@@ -19,7 +20,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -69,7 +69,7 @@ protected:
     {
         ASSERT_TRUE(server.listen());
         ASSERT_TRUE(folder.isValid());
-        api = std::make_unique<ApiClient>(&network, server.url("/api/v1"),
+        api = std::make_unique<ApiClient>(&transport, server.url("/api/v1"),
                                           QStringLiteral("macos-child/1.1.0"),
                                           std::chrono::seconds(30));
         keychain.clear();
@@ -138,7 +138,7 @@ protected:
 
     QTemporaryDir folder;
     ScriptedHttpServer server;
-    QNetworkAccessManager network;
+    HttpTransport transport;
     std::unique_ptr<ApiClient> api;
     KeychainStore keychain{QStringLiteral("ai.orvane.mac.refresh.test")};
     QByteArray policyBody;

@@ -3,6 +3,7 @@
 #include "Models/ApiError.h"
 #include "Platform/DeviceFacts.h"
 #include "Services/ApiClient.h"
+#include "Services/HttpTransport.h"
 #include "Services/AuthStore.h"
 #include "Services/DeviceStatusStore.h"
 #include "Services/KeychainStore.h"
@@ -13,7 +14,6 @@
 #include "TestSupport/ScriptedHttpServer.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
 #include <QTimeZone>
 #include <QUuid>
 #include <QWidget>
@@ -37,7 +37,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server.listen());
-        api = std::make_unique<ApiClient>(&network, server.url("/api/v1"),
+        api = std::make_unique<ApiClient>(&transport, server.url("/api/v1"),
                                           QStringLiteral("macos-child/1.1.0"),
                                           std::chrono::seconds(30));
     }
@@ -82,7 +82,7 @@ protected:
     InMemorySecretStore secrets;
     KeychainStore keychain{QStringLiteral("ai.orvane.mac.refresh"), secrets};
     FixedDeviceFacts facts{QStringLiteral("HW-UUID"), QStringLiteral("Kid's Laptop"), {13, 4, 1}};
-    QNetworkAccessManager network;
+    HttpTransport transport;
     ScriptedHttpServer server;
     std::unique_ptr<ApiClient> api;
     std::unique_ptr<AuthStore> auth;

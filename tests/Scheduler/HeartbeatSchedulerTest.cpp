@@ -1,6 +1,7 @@
 #include "Services/HeartbeatScheduler.h"
 #include "Services/ActivityReporter.h"
 #include "Services/ApiClient.h"
+#include "Services/HttpTransport.h"
 #include "Services/AuthStore.h"
 #include "Services/KeychainStore.h"
 #include "TestSupport/Await.h"
@@ -11,7 +12,6 @@
 #include "TestSupport/ScriptedHttpServer.h"
 #include "TestSupport/ScriptedNetworkPathMonitor.h"
 
-#include <QNetworkAccessManager>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ protected:
                 return Answer::json(200, R"({"accepted":1})");
             return Answer::json(200, "{}");
         });
-        api = std::make_unique<ApiClient>(&network, server.url(QStringLiteral("/api/v1")),
+        api = std::make_unique<ApiClient>(&transport, server.url(QStringLiteral("/api/v1")),
                                           QStringLiteral("macos-child/1.1.0"), 5s, BundleInfo());
         activitySource.setFrontmost(
             RunningApplication{QStringLiteral("org.example.Editor"), QStringLiteral("Editor")});
@@ -118,7 +118,7 @@ protected:
 
     static constexpr HeartbeatScheduler::Config slow{600, 600, 600};
 
-    QNetworkAccessManager network;
+    HttpTransport transport;
     ScriptedHttpServer server;
     std::map<QByteArray, Answer> answers;
     std::unique_ptr<ApiClient> api;

@@ -209,7 +209,7 @@ TEST_F(ApiClientFixture, PathCharactersArePercentEncoded)
 
 TEST_F(ApiClientFixture, BaseUrlWithTrailingSlash)
 {
-    ApiClient slash(&session, server.url("/api/v1/"), "c", 5s, BundleInfo());
+    ApiClient slash(&transport, server.url("/api/v1/"), "c", 5s, BundleInfo());
     server.enqueue(Answer::json(200, kPolicyAnswer));
     await(slash.fetchPolicy());
     EXPECT_EQ(server.requests().at(0).target, QByteArray("/api/v1/device/policy"));
@@ -255,25 +255,25 @@ TEST(ApiClientMethod, RawValues)
 
 TEST(ApiClientBaseUrl, Resolution)
 {
-    QNetworkAccessManager nam;
+    HttpTransport transport;
     const QUrl argument("http://127.0.0.1:9/x");
     const BundleInfo withValue(Json::parse(R"({"ORVANE_API_BASE_URL":"https://dev.orvane.test/api/v1"})"));
-    EXPECT_EQ(ApiClient(&nam, argument, "c", 1s, withValue).baseURL(), argument);
-    EXPECT_EQ(ApiClient(&nam, std::nullopt, "c", 1s, withValue).baseURL(),
+    EXPECT_EQ(ApiClient(&transport, argument, "c", 1s, withValue).baseURL(), argument);
+    EXPECT_EQ(ApiClient(&transport, std::nullopt, "c", 1s, withValue).baseURL(),
               QUrl("https://dev.orvane.test/api/v1"));
 
     const QUrl fallback("https://api.orvane.ai/api/v1");
     for (const char* dictionary : {R"({})", R"({"ORVANE_API_BASE_URL":""})",
                                    R"({"ORVANE_API_BASE_URL":42})", R"({"ORVANE_API_BASE_URL":null})",
                                    R"({"ORVANE_API_BASE_URL":"http://[::1"})"}) {
-        const ApiClient client(&nam, std::nullopt, "c", 1s, BundleInfo(Json::parse(dictionary)));
+        const ApiClient client(&transport, std::nullopt, "c", 1s, BundleInfo(Json::parse(dictionary)));
         EXPECT_EQ(client.baseURL(), fallback) << dictionary;
         EXPECT_EQ(client.baseURL().scheme(), QStringLiteral("https"));
         EXPECT_EQ(client.baseURL().path(), QStringLiteral("/api/v1"));
     }
     // The value is not trimmed: with a leading blank it is no URL, and the default stays.
     const BundleInfo spaced(Json::parse(R"({"ORVANE_API_BASE_URL":" https://a.test/api/v1"})"));
-    EXPECT_EQ(ApiClient(&nam, std::nullopt, "c", 1s, spaced).baseURL(), fallback);
+    EXPECT_EQ(ApiClient(&transport, std::nullopt, "c", 1s, spaced).baseURL(), fallback);
 }
 
 TEST(ApiClientShared, BuiltOnceWithTheClientHeaderAndTheDefaultTimeout)

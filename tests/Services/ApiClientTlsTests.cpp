@@ -1,10 +1,10 @@
 // HTTPS against the scripted server, with a CA that the test makes with the openssl command
-// line and installs as trusted for this process.
+// line and gives the transport as the authority it trusts.
 #include "TestSupport/ApiClientFixture.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -14,7 +14,10 @@ namespace {
 
 const char* kPolicyAnswer = R"({"childId":"11111111-2222-3333-4444-555555555555"})";
 
-/** A CA and two server certificates it issued: one for 127.0.0.1, one for another host. */
+/**
+ * A CA and two server certificates it issued: one for 127.0.0.1, one for another host; and a
+ * self-signed one for 127.0.0.1 that no authority vouches for.
+ */
 class TestPki {
 public:
     bool make()
@@ -27,10 +30,13 @@ public:
                     "basicConstraints=critical,CA:TRUE", "-addext",
                     "keyUsage=critical,keyCertSign,cRLSign"}) &&
                issue("good", "IP:127.0.0.1,DNS:localhost") &&
-               issue("other", "DNS:api.orvane.test");
+               issue("other", "DNS:api.orvane.test") &&
+               run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", path("self.key"), "-out", path("self.pem"), "-days", "2",
+                    "-subj", "/CN=self", "-addext", "subjectAltName=IP:127.0.0.1"});
     }
 
-    QSslCertificate ca() const { return certificate("ca.pem"); }
+    QString caFile() const { return path("ca.pem"); }
     QSslCertificate certificate(const QString& name) const
     {
         QFile f(path(name));
@@ -82,10 +88,6 @@ protected:
     {
         pki = new TestPki;
         ASSERT_TRUE(pki->make());
-        // Installed as trusted for this process, beside the system's roots.
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.addCaCertificate(pki->ca());
-        QSslConfiguration::setDefaultConfiguration(conf);
     }
     static void TearDownTestSuite()
     {
@@ -95,12 +97,12 @@ protected:
 
     std::unique_ptr<ApiClient> clientFor(const QUrl& base, std::chrono::milliseconds timeout = 5s)
     {
-        return std::make_unique<ApiClient>(&session, base, QStringLiteral("test-client/1.0"),
+        return std::make_unique<ApiClient>(&transport, base, QStringLiteral("test-client/1.0"),
                                            timeout, BundleInfo());
     }
 
     static inline TestPki* pki = nullptr;
-    QNetworkAccessManager session;
+    HttpTransport transport{HttpTransport::Options{pki->caFile()}};
 };
 
 TEST_F(ApiClientTls, ExchangeWithACertificateOfTheTestCa)
@@ -131,6 +133,35 @@ TEST_F(ApiClientTls, CertificateForAnotherHostIsRefused)
     ASSERT_NE(network, nullptr) << error->what();
     EXPECT_FALSE(network->underlying.isEmpty());
     EXPECT_TRUE(server.requests().isEmpty()) << "nothing, the token least of all, was sent";
+}
+
+TEST_F(ApiClientTls, CertificatesNoTrustedAuthorityIssuedAreRefused)
+{
+    struct Case {
+        const char* name;
+        const char* certificate;
+        bool trustTestCa;
+    };
+    const Case cases[] = {
+        {"self-signed", "self", true},
+        // The system's roots alone: the test CA is not among them.
+        {"test CA not trusted", "good", false},
+    };
+    for (const Case& c : cases) {
+        HttpTransport systemRoots;
+        ScriptedHttpServer server;
+        ASSERT_TRUE(server.listenTls(pki->certificate(QString::fromLatin1(c.certificate) + ".pem"),
+                                     pki->key(QString::fromLatin1(c.certificate) + ".key")));
+        ApiClient client(c.trustTestCa ? &transport : &systemRoots, server.url("/api/v1"),
+                         QStringLiteral("test-client/1.0"), 5s, BundleInfo());
+        client.setAccessToken(QStringLiteral("tls-token"));
+        const auto error = apiErrorOf(client.fetchPolicy());
+        ASSERT_TRUE(error.has_value()) << c.name;
+        const auto* network = error->as<ApiError::Network>();
+        ASSERT_NE(network, nullptr) << c.name << ": " << error->what();
+        EXPECT_FALSE(network->underlying.contains(QStringLiteral("tls-token"))) << c.name;
+        EXPECT_TRUE(server.requests().isEmpty()) << c.name;
+    }
 }
 
 TEST_F(ApiClientTls, PlainHttpAnswerToHttpsIsNetwork)

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Services/ApiClient.h"
+#include "Services/HttpTransport.h"
 #include "TestSupport/Await.h"
 #include "TestSupport/QtPrinters.h"
 #include "TestSupport/ScriptedHttpServer.h"
 
-#include <QNetworkAccessManager>
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <optional>
 
 /**
- * An ApiClient over a real QNetworkAccessManager, talking to a ScriptedHttpServer on
+ * An ApiClient over a real HttpTransport (libcurl), talking to a ScriptedHttpServer on
  * 127.0.0.1 below "/api/v1", with a short transfer timeout.
  */
 class ApiClientFixture : public ::testing::Test {
@@ -27,12 +27,12 @@ protected:
 
     std::unique_ptr<ApiClient> makeClient(std::chrono::milliseconds timeout = std::chrono::seconds(5))
     {
-        return std::make_unique<ApiClient>(&session, server.url(QStringLiteral("/api/v1")),
+        return std::make_unique<ApiClient>(&transport, server.url(QStringLiteral("/api/v1")),
                                            QStringLiteral("test-client/1.0"), timeout,
                                            BundleInfo());
     }
 
-    QNetworkAccessManager session;
+    HttpTransport transport;
     ScriptedHttpServer server;
     std::unique_ptr<ApiClient> client;
 };

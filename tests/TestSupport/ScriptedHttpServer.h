@@ -21,7 +21,7 @@
  *
  *     ScriptedHttpServer server;
  *     server.enqueue(ScriptedHttpServer::Answer::json(200, R"({"ok":true})"));
- *     ApiClient client(&nam, server.url("/api/v1"), "test", 2s);
+ *     ApiClient client(&transport, server.url("/api/v1"), "test", 2s);
  *     ... await(client.heartbeat(...)) ...
  *     EXPECT_EQ(server.requests().at(0).path(), "/api/v1/device/heartbeat");
  */
