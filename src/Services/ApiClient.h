@@ -15,6 +15,7 @@
 #include "Models/Policy.h"
 #include "Models/TamperReport.h"
 #include "Platform/BundleInfo.h"
+#include "Services/ApiAnswer.h"
 #include "Support/Json.h"
 
 #include <QByteArray>
@@ -128,21 +129,7 @@ public:
     }
 
 private:
-    /** What came back: the HTTP status and at most maxAnswerBytes of body. */
-    struct Answer {
-        int status = 0;
-        QByteArray body;
-        bool bodyTooLarge = false;
-    };
-
-    template <typename R>
-    static QString recordName()
-    {
-        if constexpr (requires { R::typeName; })
-            return QString::fromUtf8(R::typeName.data(), static_cast<qsizetype>(R::typeName.size()));
-        else
-            return QString::fromUtf8(typeid(R).name());
-    }
+    using Answer = ApiAnswer;
 
     QUrl makeURL(const QString& path, const QMap<QString, QString>& query) const;
 
@@ -167,36 +154,10 @@ private:
         co_return readAnswer<Response>(answer);
     }
 
-    /** Rules 3 to 5 of reading an answer. */
     template <typename Response>
     Response readAnswer(const Answer& answer) const
     {
-        if (answer.status == 204) {
-            if constexpr (std::is_same_v<Response, EmptyResponse>)
-                return EmptyResponse{};
-            else
-                throw ApiError::decoding(recordName<Response>(),
-                                         QStringLiteral("204 but response type expects a body"));
-        }
-        if (answer.status < 200 || answer.status > 299) {
-            std::optional<ApiErrorBody> problem;
-            if (!answer.bodyTooLarge) {
-                try {
-                    problem = Json::decode<ApiErrorBody>(answer.body);
-                } catch (const Json::DecodingError&) {
-                }
-            }
-            const auto traceId = problem ? problem->traceId : std::nullopt;
-            throw redacted(ApiError::http(answer.status, std::move(problem), traceId));
-        }
-        if (answer.bodyTooLarge)
-            throw ApiError::decoding(recordName<Response>(),
-                                     QStringLiteral("answer body larger than 16 MiB, not read"));
-        try {
-            return Json::decode<Response>(answer.body);
-        } catch (const Json::DecodingError& e) {
-            throw redacted(ApiError::decoding(recordName<Response>(), QString::fromUtf8(e.what())));
-        }
+        return readApiAnswer<Response>(answer, [this](const ApiError& e) { return redacted(e); });
     }
 
     HttpTransport* m_transport;

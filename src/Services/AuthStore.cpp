@@ -2,26 +2,11 @@
 
 #include "Models/EnrollRequest.h"
 #include "Services/DeviceFingerprint.h"
+#include "Services/PairingCode.h"
 #include "Support/UnicodeText.h"
 
 #include <QPointer>
 #include <QTimer>
-
-namespace {
-
-/** Exactly six characters, each made of numeric code points only (any script's digits). */
-bool isPairingCode(const QString& code)
-{
-    if (UnicodeText::characterCount(code) != 6)
-        return false;
-    bool numeric = true;
-    UnicodeText::forEachCharacter(code, [&numeric](QStringView character) {
-        numeric = numeric && UnicodeText::isAllNumeric(character);
-    });
-    return numeric;
-}
-
-} // namespace
 
 AuthStore::AuthStore(ApiClient& api, KeychainStore& keychain, const DeviceFacts& facts,
                      const BundleInfo& bundle, QObject* parent)

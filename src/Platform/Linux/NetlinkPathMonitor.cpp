@@ -1,5 +1,6 @@
 #include "Platform/Linux/NetlinkPathMonitor.h"
 
+#include "Platform/Linux/NetlinkMessages.h"
 #include "Platform/Log.h"
 
 #include <QSocketNotifier>
@@ -14,111 +15,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <tuple>
+#include <optional>
 #include <utility>
 #include <vector>
 
 namespace {
 
 constexpr std::uint32_t dumpSequence = 1;
-
-std::uint32_t readU32(const rtattr* attribute)
-{
-    std::uint32_t value = 0;
-    if (RTA_PAYLOAD(attribute) >= sizeof value)
-        std::memcpy(&value, RTA_DATA(attribute), sizeof value);
-    return value;
-}
-
-/** The table of a route message: RTA_TABLE when present (tables above 255), else rtm_table. */
-std::uint32_t routeTable(const nlmsghdr* header)
-{
-    const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
-    std::uint32_t table = route->rtm_table;
-    int length = static_cast<int>(RTM_PAYLOAD(header));
-    for (auto* a = RTM_RTA(route); RTA_OK(a, length); a = RTA_NEXT(a, length)) {
-        if (a->rta_type == RTA_TABLE)
-            table = readU32(a);
-    }
-    return table;
-}
-
-bool isRouteMessage(const nlmsghdr* header)
-{
-    return (header->nlmsg_type == RTM_NEWROUTE || header->nlmsg_type == RTM_DELROUTE) &&
-           header->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg));
-}
-
-/** A notification that can change the default path: any link change, or a default route. */
-bool mayChangePath(const nlmsghdr* header)
-{
-    if (header->nlmsg_type == RTM_NEWLINK || header->nlmsg_type == RTM_DELLINK)
-        return true;
-    if (!isRouteMessage(header))
-        return false;
-    const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
-    return route->rtm_dst_len == 0 && routeTable(header) == RT_TABLE_MAIN;
-}
-
-constexpr unsigned unusableNexthop = RTNH_F_DEAD | RTNH_F_LINKDOWN;
-
-int firstUsableNexthop(const rtattr* multipath)
-{
-    auto* nexthop = static_cast<const rtnexthop*>(RTA_DATA(multipath));
-    int remaining = static_cast<int>(RTA_PAYLOAD(multipath));
-    while (RTNH_OK(nexthop, remaining)) {
-        if (!(nexthop->rtnh_flags & unusableNexthop) && nexthop->rtnh_ifindex > 0)
-            return nexthop->rtnh_ifindex;
-        remaining -= static_cast<int>(RTNH_ALIGN(nexthop->rtnh_len));
-        nexthop = RTNH_NEXT(nexthop);
-    }
-    return 0;
-}
-
-struct DefaultRoute {
-    std::uint32_t priority = 0;
-    int familyRank = 0; // IPv4 wins a tie
-    int interfaceIndex = 0;
-};
-
-/** The default route a message describes, if it is a usable unicast one of the main table. */
-std::optional<DefaultRoute> defaultRouteOf(const nlmsghdr* header)
-{
-    if (!isRouteMessage(header))
-        return std::nullopt;
-    const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
-    if ((route->rtm_family != AF_INET && route->rtm_family != AF_INET6) ||
-        route->rtm_dst_len != 0 || route->rtm_type != RTN_UNICAST ||
-        (route->rtm_flags & unusableNexthop))
-        return std::nullopt;
-
-    DefaultRoute result;
-    result.familyRank = route->rtm_family == AF_INET ? 0 : 1;
-    std::uint32_t table = route->rtm_table;
-    int length = static_cast<int>(RTM_PAYLOAD(header));
-    for (auto* a = RTM_RTA(route); RTA_OK(a, length); a = RTA_NEXT(a, length)) {
-        switch (a->rta_type) {
-        case RTA_TABLE:
-            table = readU32(a);
-            break;
-        case RTA_OIF:
-            result.interfaceIndex = static_cast<int>(readU32(a));
-            break;
-        case RTA_PRIORITY:
-            result.priority = readU32(a);
-            break;
-        case RTA_MULTIPATH:
-            if (result.interfaceIndex <= 0)
-                result.interfaceIndex = firstUsableNexthop(a);
-            break;
-        default:
-            break;
-        }
-    }
-    if (table != RT_TABLE_MAIN || result.interfaceIndex <= 0)
-        return std::nullopt;
-    return result;
-}
 
 class Socket {
 public:
@@ -170,7 +73,7 @@ RouteDump dumpRoutes()
                  reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0)
         return failedDump(errno);
 
-    std::optional<DefaultRoute> best;
+    std::optional<NetlinkMessages::DefaultRoute> best;
     std::vector<std::uint32_t> buffer(64 * 1024 / sizeof(std::uint32_t)); // aligned for nlmsghdr
     const auto capacity = static_cast<ssize_t>(buffer.size() * sizeof(std::uint32_t));
     for (;;) {
@@ -181,24 +84,12 @@ RouteDump dumpRoutes()
             return failedDump(errno);
         if (received == 0 || received > capacity)
             return failedDump(EMSGSIZE);
-        int length = static_cast<int>(received);
-        for (auto* h = reinterpret_cast<const nlmsghdr*>(buffer.data()); NLMSG_OK(h, length);
-             h = NLMSG_NEXT(h, length)) {
-            if (h->nlmsg_seq != dumpSequence)
-                continue;
-            if (h->nlmsg_type == NLMSG_DONE)
-                return {0, best ? best->interfaceIndex : 0};
-            if (h->nlmsg_type == NLMSG_ERROR) {
-                int error = EIO;
-                if (h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)))
-                    error = -static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
-                return failedDump(error);
-            }
-            const auto route = defaultRouteOf(h);
-            if (route && (!best || std::tie(route->priority, route->familyRank) <
-                                       std::tie(best->priority, best->familyRank)))
-                best = route;
-        }
+        const auto step = NetlinkMessages::readRouteDump(buffer.data(), static_cast<int>(received),
+                                                         dumpSequence, best);
+        if (step.status == NetlinkMessages::DumpStep::Status::done)
+            return {0, best ? best->interfaceIndex : 0};
+        if (step.status == NetlinkMessages::DumpStep::Status::failed)
+            return failedDump(step.error);
     }
 }
 
@@ -303,12 +194,9 @@ void NetlinkPathMonitor::drainNotifications()
         }
         if (received == 0)
             break;
-        int length = static_cast<int>(std::min(received, capacity));
-        for (auto* h = reinterpret_cast<const nlmsghdr*>(buffer.data()); NLMSG_OK(h, length);
-             h = NLMSG_NEXT(h, length)) {
-            if (mayChangePath(h))
-                relevant = true;
-        }
+        if (NetlinkMessages::mayChangePath(buffer.data(),
+                                           static_cast<int>(std::min(received, capacity))))
+            relevant = true;
     }
     if (relevant)
         deliverCurrentPath();
