@@ -43,7 +43,13 @@ std::optional<QDateTime> parse(const QString& text)
     }
 
     const QDateTime local(date, QTime(hour, minute, second, msec), Qt::UTC);
-    return local.addSecs(-offsetSeconds);
+    // An offset can carry the instant out of the four-digit years (9999-12-31T23:59:00-01:00):
+    // it could not be written back in this form, so it is a bad date too.
+    const QDateTime instant = local.addSecs(-offsetSeconds);
+    const int year = instant.date().year();
+    if (year < 1 || year > 9999)
+        return std::nullopt;
+    return instant;
 }
 
 } // namespace Rfc3339

@@ -106,17 +106,31 @@ bool isLetterOrNumber(char32_t codePoint)
 
 QString trimWhiteSpace(const QString& text)
 {
+    // Walks the UTF-16 units themselves: a lone surrogate stays as it is (toUcs4 would make it
+    // U+FFFD), and it is not white space, so trimming stops there.
     const auto isSpace = [](char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE); };
-    const QList<uint> points = text.toUcs4();
-    qsizetype begin = 0, end = points.size();
-    while (begin < end && isSpace(points[begin]))
-        ++begin;
-    while (end > begin && isSpace(points[end - 1]))
-        --end;
-    if (begin == 0 && end == points.size())
+    qsizetype begin = 0, end = text.size();
+    while (begin < end) {
+        const bool pair = begin + 1 < end && text[begin].isHighSurrogate() &&
+                          text[begin + 1].isLowSurrogate();
+        const char32_t c = pair ? QChar::surrogateToUcs4(text[begin], text[begin + 1])
+                                : text[begin].unicode();
+        if (!isSpace(c))
+            break;
+        begin += pair ? 2 : 1;
+    }
+    while (end > begin) {
+        const bool pair = end - 2 >= begin && text[end - 1].isLowSurrogate() &&
+                          text[end - 2].isHighSurrogate();
+        const char32_t c = pair ? QChar::surrogateToUcs4(text[end - 2], text[end - 1])
+                                : text[end - 1].unicode();
+        if (!isSpace(c))
+            break;
+        end -= pair ? 2 : 1;
+    }
+    if (begin == 0 && end == text.size())
         return text;
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(points.constData() + begin),
-                             end - begin);
+    return text.mid(begin, end - begin);
 }
 
 QString lowercased(const QString& text)

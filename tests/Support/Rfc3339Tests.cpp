@@ -80,6 +80,15 @@ TEST(Rfc3339, NothingBeforeOrAfterTheInstant)
     EXPECT_EQ(Rfc3339::parse(QStringLiteral("2025-03-01T08:15:00.1") + QChar(0) + u'Z'), std::nullopt);
 }
 
+TEST(Rfc3339, OffsetMayNotLeaveTheFourDigitYears)
+{
+    // Once the offset is applied these are years 10000 and 0, which format() cannot write back.
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("9999-12-31T23:59:29.99-23:59")), std::nullopt);
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("0001-01-01T00:00:00+00:01")), std::nullopt);
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("9999-12-31T23:59:59Z")), utc(9999, 12, 31, 23, 59, 59));
+    EXPECT_EQ(Rfc3339::parse(QStringLiteral("0001-01-01T00:01:00+00:01")), utc(1, 1, 1, 0, 0, 0));
+}
+
 TEST(Rfc3339, RoundTripDropsTheFraction)
 {
     const QDateTime t = utc(2025, 3, 1, 8, 15, 0, 900);

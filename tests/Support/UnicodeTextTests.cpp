@@ -71,6 +71,11 @@ TEST(UnicodeText, TrimWhiteSpace)
     EXPECT_EQ(UnicodeText::trimWhiteSpace("   "), QString());
     EXPECT_EQ(UnicodeText::trimWhiteSpace(QString::fromUtf8("\u200Bx")), QString::fromUtf8("\u200Bx"))
         << "ZERO WIDTH SPACE is not White_Space";
+    // Lone surrogates are kept as they are, not turned into U+FFFD, and stop the trimming.
+    const QChar lone(char16_t(0xD800));
+    EXPECT_EQ(UnicodeText::trimWhiteSpace(QString(u'\u0085') + u'2' + lone), QString(u'2') + lone);
+    EXPECT_EQ(UnicodeText::trimWhiteSpace(QString(lone) + u' '), QString(lone));
+    EXPECT_EQ(UnicodeText::trimWhiteSpace(QString::fromUtf8(" \U0001F600 ")), QString::fromUtf8("\U0001F600"));
 }
 
 TEST(UnicodeText, FullLowerCasing)

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <tuple>
 
 namespace NetlinkMessages {
@@ -116,9 +117,14 @@ DumpStep readRouteDump(const void* buffer, int length, std::uint32_t sequence,
         if (h->nlmsg_type == NLMSG_DONE)
             return {DumpStep::Status::done, 0};
         if (h->nlmsg_type == NLMSG_ERROR) {
+            // The kernel sends a negative errno or 0; anything else (a positive value, INT_MIN,
+            // which has no positive counterpart) is a malformed message: EIO.
             int error = EIO;
-            if (h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)))
-                error = -static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
+            if (h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
+                const int sent = static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
+                if (sent <= 0 && sent != std::numeric_limits<int>::min())
+                    error = -sent;
+            }
             return {DumpStep::Status::failed, error};
         }
         const auto route = defaultRouteOf(h);
