@@ -2,6 +2,8 @@
 
 #include "Support/Rfc3339.h"
 
+#include <QStringDecoder>
+
 #include <simdjson.h>
 
 #include <cmath>
@@ -388,12 +390,23 @@ bool Reader::isPresent(const char* key) const
     return v && !v->isNull();
 }
 
+namespace {
+
+// QString::fromUtf8 drops a leading U+FEFF; in a string value or key it is text to keep.
+QString exactUtf8(std::string_view text)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+} // namespace
+
 QString Codec<QString>::read(const Node& v, const std::string& path)
 {
     if (!v.isString())
         throw DecodingError(path, "expected a string, found " + typeName(v));
-    const std::string_view s = v.text();
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    return exactUtf8(v.text());
 }
 
 Value Codec<QString>::write(const QString& s)
@@ -490,7 +503,7 @@ QMap<QString, QString> Codec<QMap<QString, QString>>::read(const Node& v, const 
         } catch (const DecodingError& e) {
             throw DecodingError::nested(joinPath(path, std::string(key)), e);
         }
-        map.insert(QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())), value);
+        map.insert(exactUtf8(key), value);
     });
     return map;
 }

@@ -93,6 +93,19 @@ TEST(JsonConventions, KeysAreCaseSensitiveAndARepeatedKeyKeepsItsLastValue)
     EXPECT_EQ(map->value("k"), QStringLiteral("2"));
 }
 
+TEST(JsonConventions, ALeadingByteOrderMarkInAStringIsText)
+{
+    // U+FEFF at the start of a value or a map key is kept, not dropped as a UTF-8 signature.
+    const QString bom(QChar(0xFEFF));
+    EXPECT_EQ(Json::decode<Inner>("{\"name\":\"\xEF\xBB\xBF\xEF\xBB\xBF\"}").name, bom + bom);
+    const auto map = Json::decode<Outer>(
+        "{\"id\":\"11111111-2222-3333-4444-555555555555\",\"items\":[],"
+        "\"tags\":{\"\xEF\xBB\xBFk\":\"1\",\"k\":\"\\ufeff2\"}}").tags;
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->value(bom + u'k'), QStringLiteral("1"));
+    EXPECT_EQ(map->value("k"), bom + u'2');
+}
+
 TEST(JsonConventions, WritingIsCompactWithoutAbsentOptionals)
 {
     const Outer o{QUuid("{abcdef01-2345-6789-abcd-ef0123456789}"), {{"a", std::nullopt}, {"b", 2}}, std::nullopt, std::nullopt};
