@@ -72,8 +72,11 @@ public:
     HttpTransport(const HttpTransport&) = delete;
     HttpTransport& operator=(const HttpTransport&) = delete;
 
-    /** Sends and waits. Never throws; dropping the task cancels the request. */
-    QCoro::Task<Response> send(Request request);
+    /**
+     * Sends and waits. Never throws; dropping the task cancels the request. Virtual so that
+     * the client's answer path can be driven without a socket (fuzzing).
+     */
+    virtual QCoro::Task<Response> send(Request request);
 
     /** The process-wide transport of the programs (main thread, never destroyed). */
     static HttpTransport& shared();

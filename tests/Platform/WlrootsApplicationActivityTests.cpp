@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -80,6 +79,42 @@ private:
     std::size_t m_taken = 0;
 };
 
+// Programs are started with fork and exec, not QProcess, whose vfork-style start
+// ThreadSanitizer refuses in a process with threads.
+pid_t spawn(const QStringList& arguments)
+{
+    std::vector<QByteArray> bytes;
+    for (const auto& argument : arguments)
+        bytes.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (auto& argument : bytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The exit status of a program, or -1 when it did not end within the bound (it is then killed).
+int runToEnd(const QStringList& arguments)
+{
+    const pid_t pid = spawn(arguments);
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    for (auto deadline = std::chrono::steady_clock::now() + 30s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 // A headless sway of the test's own; it tells its display and IPC socket through a file its
 // config writes once it runs.
 class Sway {
@@ -140,11 +175,9 @@ public:
     /** Runs swaymsg with these arguments; true when sway accepted the command. */
     bool command(const QStringList& arguments) const
     {
-        QProcess process;
-        process.start(QStringLiteral("swaymsg"),
-                      QStringList{QStringLiteral("-s"), QString::fromLocal8Bit(m_socket)} +
-                          arguments);
-        return process.waitForFinished(30000) && process.exitCode() == 0;
+        return runToEnd(QStringList{QStringLiteral("swaymsg"), QStringLiteral("-s"),
+                                    QString::fromLocal8Bit(m_socket)} +
+                        arguments) == 0;
     }
 
     void stop()
@@ -165,23 +198,20 @@ private:
 
 class Client {
 public:
-    Client(const QString& program, const QStringList& arguments)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(program, arguments);
-    }
+    explicit Client(const QStringList& arguments) : m_pid(spawn(arguments)) {}
     ~Client() { close(); }
 
     void close()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(30000);
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
         }
+        m_pid = -1;
     }
 
 private:
-    QProcess m_process;
+    pid_t m_pid = -1;
 };
 
 class WlrootsApplicationActivityTest : public testing::Test {
@@ -213,12 +243,12 @@ protected:
 
     std::unique_ptr<Client> testClient(const QString& appId)
     {
-        return std::make_unique<Client>(QStringLiteral(WAYLAND_TEST_CLIENT), QStringList{appId});
+        return std::make_unique<Client>(QStringList{QStringLiteral(WAYLAND_TEST_CLIENT), appId});
     }
     std::unique_ptr<Client> foot()
     {
-        return std::make_unique<Client>(QStringLiteral("foot"),
-                                        QStringList{QStringLiteral("--override=shell=/bin/cat")});
+        return std::make_unique<Client>(
+            QStringList{QStringLiteral("foot"), QStringLiteral("--override=shell=/bin/cat")});
     }
 
     QTemporaryDir folder;

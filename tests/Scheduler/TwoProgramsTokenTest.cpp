@@ -6,6 +6,7 @@
 #include "Services/ApiClient.h"
 #include "Services/AuthStore.h"
 #include "Services/HeartbeatScheduler.h"
+#include "Services/HttpTransport.h"
 #include "Services/KeychainStore.h"
 #include "Support/Clock.h"
 #include "TestSupport/Await.h"
@@ -15,7 +16,6 @@
 #include "TestSupport/ScriptedHttpServer.h"
 #include "TestSupport/ScriptedNetworkPathMonitor.h"
 
-#include <QNetworkAccessManager>
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ const QUuid childId = QUuid::fromString(QStringLiteral("6E5D4C3B-2A19-4807-9655-
 
 /** One program's object graph over the shared keychain and service. */
 struct Program {
-    Program(QNetworkAccessManager& network, const QUrl& base, HeartbeatScheduler::Config config)
+    Program(HttpTransport& network, const QUrl& base, HeartbeatScheduler::Config config)
         : api(&network, base, QStringLiteral("macos-child/1.1.0"), 5s, BundleInfo()),
           auth(api, keychain, facts, BundleInfo()), reporter(activitySource, clock),
           scheduler(api, auth, reporter, config, power, std::make_unique<ScriptedNetworkPathMonitor>(),
@@ -112,7 +112,7 @@ protected:
 
     static QByteArray savedToken() { return KeychainStore().readDeviceToken().value_or(QStringLiteral("(none)")).toUtf8(); }
 
-    QNetworkAccessManager network;
+    HttpTransport network;
     ScriptedHttpServer server;
     QSet<QString> validTokens{oldToken};
     std::optional<QString> renewal;
