@@ -7,6 +7,7 @@
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
+#include <qpa/qplatformnativeinterface.h>
 
 TrayItem::TrayItem(const QString& id, const QString& title, const QString& iconName,
                    const QIcon& icon, QObject* parent)
@@ -20,8 +21,7 @@ TrayItem::TrayItem(const QString& id, const QString& title, const QString& iconN
             at = QCursor::pos();
         Q_EMIT clicked(at.isNull() ? QRect() : QRect(at, QSize(1, 1)));
     });
-    connect(m_sni, &StatusNotifierItem::hostedChanged, this,
-            [this](bool) { Q_EMIT hostedChanged(isHosted()); });
+    connect(m_sni, &StatusNotifierItem::hostedChanged, this, &TrayItem::tellHosted);
     if (bus.isConnected()) {
         auto* watch =
             new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::watcherService), bus,
@@ -32,6 +32,11 @@ TrayItem::TrayItem(const QString& id, const QString& title, const QString& iconN
                 });
     }
     followWatcher(bus.isConnected() && StatusNotifierItem::watcherPresent(bus));
+    // Qt's icon follows an XEmbed tray that starts or ends, but tells only through the xcb
+    // plugin's native interface (a signal of a class without a public header, so by name).
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        connect(QGuiApplication::platformNativeInterface(),
+                SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(tellHosted()));
 }
 
 TrayItem::~TrayItem()
@@ -44,6 +49,14 @@ bool TrayItem::isHosted() const
     return m_sni->isHosted() || (m_xembed && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
+void TrayItem::tellHosted()
+{
+    if (isHosted() == m_hosted)
+        return;
+    m_hosted = isHosted();
+    Q_EMIT hostedChanged(m_hosted);
+}
+
 void TrayItem::followWatcher(bool present)
 {
     if (present) {
@@ -53,7 +66,6 @@ void TrayItem::followWatcher(bool present)
     // XEmbed exists on X11 only; Qt's icon appears by itself once such a tray starts.
     if (m_xembed || QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
-    const bool wasHosted = isHosted();
     m_xembed = new QSystemTrayIcon(m_icon, this);
     m_xembed->setToolTip(m_title);
     connect(m_xembed, &QSystemTrayIcon::activated, this,
@@ -63,6 +75,5 @@ void TrayItem::followWatcher(bool present)
                     Q_EMIT clicked(m_xembed->geometry());
             });
     m_xembed->show();
-    if (isHosted() != wasHosted)
-        Q_EMIT hostedChanged(isHosted());
+    tellHosted();
 }

@@ -32,6 +32,10 @@ Q_SIGNALS:
     void clicked(QRect anchor);
     void hostedChanged(bool hosted);
 
+private Q_SLOTS:
+    /** Emits hostedChanged when isHosted differs from what was last told. */
+    void tellHosted();
+
 private:
     void followWatcher(bool present);
 
@@ -39,4 +43,5 @@ private:
     QIcon m_icon;
     StatusNotifierItem* m_sni = nullptr;
     QPointer<QSystemTrayIcon> m_xembed;
+    bool m_hosted = false; // as last told
 };

@@ -16,7 +16,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPixmap>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -227,6 +229,30 @@ TEST_F(PanelOnDesktopTest, ThePanelWindowNamesTheDesktopEntry)
     click();
     ASSERT_TRUE(panelShown());
     EXPECT_EQ(swayWindow().value("app_id").toString(), "ai.orvane.mac");
+}
+
+// No StatusNotifierWatcher here: on X11 the item is Qt's XEmbed icon, in a real trayer.
+TEST(XEmbedTrayTest, TellsWhenATrayStartsAndWhenItEnds)
+{
+    if (onWayland())
+        GTEST_SKIP() << "XEmbed trays exist on X11 only";
+    TrayItem tray(QStringLiteral("ai.orvane.mac"), QStringLiteral("Orvane"), QString(),
+                  QIcon(QPixmap(16, 16)));
+    ASSERT_FALSE(tray.isHosted());
+    QSignalSpy hosted(&tray, &TrayItem::hostedChanged);
+    const auto told = [&](bool value) {
+        return tray.isHosted() == value && !hosted.isEmpty() &&
+               hosted.last().at(0).toBool() == value;
+    };
+    for (int start = 0; start < 2; ++start) { // a tray that ends and starts again
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
+        ASSERT_TRUE(trayer.waitForStarted(timeoutMs)) << "trayer is missing";
+        EXPECT_TRUE(processEventsUntil([&] { return told(true); }, timeoutMs));
+        trayer.terminate();
+        ASSERT_TRUE(trayer.waitForFinished(timeoutMs));
+        EXPECT_TRUE(processEventsUntil([&] { return told(false); }, timeoutMs));
+    }
 }
 
 } // namespace
