@@ -56,7 +56,8 @@ int firstUsableNexthop(const rtattr* multipath)
 {
     auto* nexthop = static_cast<const rtnexthop*>(RTA_DATA(multipath));
     int remaining = static_cast<int>(RTA_PAYLOAD(multipath));
-    while (RTNH_OK(nexthop, remaining)) {
+    // RTNH_OK reads rtnh_len before it compares lengths: a whole header must be there first.
+    while (remaining >= static_cast<int>(sizeof(rtnexthop)) && RTNH_OK(nexthop, remaining)) {
         if (!(nexthop->rtnh_flags & unusableNexthop) && nexthop->rtnh_ifindex > 0)
             return nexthop->rtnh_ifindex;
         remaining -= static_cast<int>(RTNH_ALIGN(nexthop->rtnh_len));
