@@ -16,13 +16,20 @@
 
 #include <xcb/xcb.h>
 
+#include <X11/Xauth.h>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -165,7 +172,7 @@ private:
 // QProcess, whose vfork-style start confuses ThreadSanitizer.
 class PrivateXServer {
 public:
-    PrivateXServer()
+    explicit PrivateXServer(const std::vector<std::string>& arguments = {})
     {
         int fds[2];
         if (::pipe(fds) != 0)
@@ -174,7 +181,11 @@ public:
         if (m_pid == 0) {
             ::close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", nullptr);
+            std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp"};
+            for (const auto& argument : arguments)
+                argv.push_back(argument.c_str());
+            argv.push_back(nullptr);
+            ::execvp("Xvfb", const_cast<char* const*>(argv.data()));
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -214,6 +225,78 @@ private:
     pid_t m_pid = -1;
     int m_output = -1;
     QByteArray m_display;
+};
+
+// A "server" of the test's own on a display's abstract socket: it accepts connections and never
+// answers, not even the connection's setup.
+class SilentXServer {
+public:
+    SilentXServer()
+    {
+        for (int n = 4000; n < 4096 && m_listener < 0; ++n) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+            std::memcpy(address.sun_path + 1, path.data(), path.size());
+            const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(fd, 8) == 0) {
+                m_listener = fd;
+                m_display = n;
+            } else {
+                ::close(fd);
+            }
+        }
+        if (m_listener < 0 || ::pipe2(m_stop, O_CLOEXEC) != 0)
+            return;
+        m_thread = std::thread([this] {
+            for (;;) {
+                pollfd descriptors[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+                if (::poll(descriptors, 2, -1) < 0 || descriptors[1].revents != 0)
+                    return;
+                const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+                std::lock_guard lock(m_mutex);
+                if (client >= 0)
+                    m_clients.push_back(client);
+                m_accepted.notify_all();
+            }
+        });
+    }
+    ~SilentXServer()
+    {
+        if (m_thread.joinable()) {
+            [[maybe_unused]] const auto written = ::write(m_stop[1], "x", 1);
+            m_thread.join();
+        }
+        for (const int fd : {m_listener, m_stop[0], m_stop[1]})
+            if (fd >= 0)
+                ::close(fd);
+        for (const int fd : m_clients)
+            ::close(fd);
+    }
+
+    /** ":N", or empty when no display number was free. */
+    QByteArray display() const
+    {
+        return m_thread.joinable() ? ':' + QByteArray::number(m_display) : QByteArray();
+    }
+
+    /** Whether the count of connections accepted reached count. */
+    bool waitForConnections(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_accepted.wait_for(lock, 20s, [&] { return m_clients.size() >= count; });
+    }
+
+private:
+    int m_listener = -1;
+    int m_display = -1;
+    int m_stop[2] = {-1, -1};
+    std::mutex m_mutex;
+    std::condition_variable m_accepted;
+    std::vector<int> m_clients;
+    std::thread m_thread;
 };
 
 // Collects what a handler receives on the backend's thread.
@@ -365,6 +448,8 @@ TEST_F(X11ApplicationActivityTest, FocusOnNoWindowIsAnApplicationWithoutIdentifi
     const auto viewer = x.createWindow({std::nullopt, "org.example.Viewer", std::nullopt});
     x.setActive(editor);
     X11ApplicationActivity activity;
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
 
@@ -383,6 +468,8 @@ TEST_F(X11ApplicationActivityTest, OtherRootPropertiesAndRepeatsAreNoActivation)
     const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
     const auto viewer = x.createWindow({std::nullopt, "org.example.Viewer", std::nullopt});
     X11ApplicationActivity activity;
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
 
@@ -399,6 +486,8 @@ TEST_F(X11ApplicationActivityTest, EndedSubscriptionIsNotCalled)
 {
     const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
     X11ApplicationActivity activity;
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder ended, kept;
     Subscription first = activity.addActivationObserver(ended.handler());
     const Subscription second = activity.addActivationObserver(kept.handler());
@@ -427,6 +516,8 @@ TEST_F(X11ApplicationActivityTest, WindowProcessLeadsToItsApplication)
         proc.path());
 
     X11ApplicationActivity activity(identity);
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
     x.setActive(x.createWindow({std::nullopt, std::nullopt,
@@ -459,6 +550,8 @@ TEST_F(X11ApplicationActivityTest, RealXtermIsIdentifiedByItsInstalledEntry)
     std::optional<RunningApplication> seen;
     if (window != XCB_NONE) {
         X11ApplicationActivity activity(identity);
+        // Changes count from the first reading on.
+        ASSERT_TRUE(activity.isWatching());
         Recorder recorder;
         const Subscription subscription = activity.addActivationObserver(recorder.handler());
         x.setActive(window);
@@ -493,7 +586,10 @@ TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
     }
     EXPECT_EQ(lost, app(std::nullopt, std::nullopt));
     EXPECT_EQ(log.messages(),
-              QStringList{"Foreground application tracking stopped: the X connection was lost"});
+              (QStringList{QStringLiteral("Foreground application tracking uses X11 "
+                                          "(_NET_ACTIVE_WINDOW on display \"%1\")")
+                               .arg(QString::fromLatin1(server.display())),
+                           "Foreground application tracking stopped: the X connection was lost"}));
 }
 
 TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneLogLine)
@@ -530,6 +626,87 @@ TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneL
         const auto lines = log.messages();
         ASSERT_EQ(lines.size(), 1) << c.name;
         EXPECT_TRUE(lines[0].startsWith(u"Foreground application tracking is unavailable: "))
+            << c.name << ": " << lines[0].toStdString();
+    }
+}
+
+TEST_F(X11ApplicationActivityTest, ServerThatNeverAnswersHoldsUpOnlyTheBackendsThread)
+{
+    SilentXServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "no display number free";
+    environment.set("DISPLAY", server.display());
+    const Log::Capture log;
+    {
+        // Stopped while the connection's setup waits for the server: no line, no hang.
+        X11ApplicationActivity activity;
+        ASSERT_TRUE(server.waitForConnections(1));
+    }
+    EXPECT_EQ(log.messages(), QStringList{});
+    {
+        X11ApplicationActivity activity;
+        ASSERT_TRUE(server.waitForConnections(2));
+        EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+        EXPECT_FALSE(activity.isWatching());
+        Recorder recorder;
+        const Subscription subscription = activity.addActivationObserver(recorder.handler());
+        EXPECT_EQ(recorder.count(), 0u);
+    }
+    EXPECT_EQ(log.messages(),
+              QStringList{QStringLiteral("Foreground application tracking waits for the X display "
+                                         "\"%1\": it has not answered yet")
+                              .arg(QString::fromLatin1(server.display()))});
+}
+
+TEST_F(X11ApplicationActivityTest, ConnectsWithTheCookieOfTheUsersAuthorityFile)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // One cookie for any display, which the server requires once it is given the file.
+    const QByteArray cookieFile = folder.filePath(QStringLiteral("cookie")).toLocal8Bit();
+    {
+        FILE* file = std::fopen(cookieFile.constData(), "wb");
+        ASSERT_NE(file, nullptr);
+        char name[] = "MIT-MAGIC-COOKIE-1";
+        char data[] = "0123456789abcdef";
+        char empty[] = "";
+        Xauth entry{};
+        entry.family = FamilyWild;
+        entry.address = entry.number = empty;
+        entry.name = name;
+        entry.name_length = sizeof name - 1;
+        entry.data = data;
+        entry.data_length = sizeof data - 1;
+        EXPECT_EQ(XauWriteAuth(file, &entry), 1);
+        std::fclose(file);
+    }
+    const QByteArray fifo = folder.filePath(QStringLiteral("fifo")).toLocal8Bit();
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    PrivateXServer server({"-auth", cookieFile.toStdString()});
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    environment.set("DISPLAY", server.display());
+
+    const struct {
+        const char* name;
+        QByteArray authority;
+        bool watching;
+    } cases[] = {
+        {"the server's cookie", cookieFile, true},
+        {"no authority file", folder.filePath(QStringLiteral("missing")).toLocal8Bit(), false},
+        // Read as a file, it would block the backend's thread for ever.
+        {"a FIFO as the authority file", fifo, false},
+    };
+    for (const auto& c : cases) {
+        environment.set("XAUTHORITY", c.authority);
+        const Log::Capture log;
+        {
+            X11ApplicationActivity activity;
+            EXPECT_EQ(activity.isWatching(), c.watching) << c.name;
+        }
+        const QStringList lines = log.messages();
+        ASSERT_EQ(lines.size(), 1) << c.name;
+        EXPECT_TRUE(lines[0].startsWith(c.watching ? u"Foreground application tracking uses X11"
+                                                   : u"Foreground application tracking is "
+                                                     u"unavailable: cannot connect"))
             << c.name << ": " << lines[0].toStdString();
     }
 }
