@@ -112,11 +112,11 @@ public:
         xcb_window_t found = XCB_NONE;
         const xcb_window_t* children = xcb_query_tree_children(tree);
         for (int i = 0; i < xcb_query_tree_children_length(tree) && found == XCB_NONE; ++i) {
-            auto* reply = xcb_get_property_reply(
-                m_connection,
-                xcb_get_property(m_connection, 0, children[i], XCB_ATOM_WM_CLASS,
-                                 XCB_ATOM_STRING, 0, 256),
-                nullptr);
+            auto* reply =
+                xcb_get_property_reply(m_connection,
+                                       xcb_get_property(m_connection, 0, children[i],
+                                                        XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+                                       nullptr);
             if (reply) {
                 const QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)),
                                        xcb_get_property_value_length(reply));
@@ -511,17 +511,17 @@ TEST_F(X11ApplicationActivityTest, WindowProcessLeadsToItsApplication)
     cgroup.write("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
                  "app-gnome-firefox\\x2desr-4242.scope\n");
     cgroup.close();
-    const auto identity = std::make_shared<ApplicationIdentity>(
-        QStringList{dataHome.path()}, QStringList{QStringLiteral("de")}, QStringList{},
-        proc.path());
+    const auto identity = std::make_shared<ApplicationIdentity>(QStringList{dataHome.path()},
+                                                                QStringList{QStringLiteral("de")},
+                                                                QStringList{}, proc.path());
 
     X11ApplicationActivity activity(identity);
     // Changes count from the first reading on.
     ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
-    x.setActive(x.createWindow({std::nullopt, std::nullopt,
-                                QByteArray("Navigator\0Mystery-Browser\0", 26), 4242}));
+    x.setActive(x.createWindow(
+        {std::nullopt, std::nullopt, QByteArray("Navigator\0Mystery-Browser\0", 26), 4242}));
     EXPECT_EQ(recorder.at(0), app("firefox-esr.desktop", "Firefox ESR"));
     x.setActive(x.createWindow({std::nullopt, std::nullopt, std::nullopt, 4243}));
     EXPECT_EQ(recorder.at(1), app(std::nullopt, std::nullopt)) << "a process without a scope";

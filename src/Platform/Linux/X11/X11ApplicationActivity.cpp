@@ -97,9 +97,9 @@ private:
 
     mutable std::mutex m_frontmostMutex;
     mutable std::condition_variable m_frontmostRead;
-    bool m_read = false;          // the first reading was made, or the thread gave up
-    bool m_watching = false;      // the first reading was made
-    mutable bool m_waited = false; // a caller has waited once, read or not
+    bool m_read = false;                   // the first reading was made, or the thread gave up
+    bool m_watching = false;               // the first reading was made
+    mutable bool m_waited = false;         // a caller has waited once, read or not
     mutable bool m_answeredUnread = false; // ... and was told nothing is in front before it
     std::optional<RunningApplication> m_frontmost;
 
@@ -121,10 +121,11 @@ X11ApplicationActivity::Watcher::Watcher(std::shared_ptr<const ApplicationIdenti
     else if (m_displayName.isEmpty())
         reason = QStringLiteral("no X display (DISPLAY is not set)");
     else if ((m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)
-        reason = QStringLiteral("no event descriptor (%1)")
-                     .arg(QString::fromLocal8Bit(strerror(errno)));
+        reason =
+            QStringLiteral("no event descriptor (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
     if (!reason.isEmpty()) {
-        Log::plain(QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
+        Log::plain(
+            QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
         std::lock_guard lock(m_frontmostMutex);
         m_read = true;
         return;

@@ -44,7 +44,8 @@ X11DisplaySocket::X11DisplaySocket(const QByteArray& displayName)
     char* host = nullptr;
     int display = -1;
     int screen = 0;
-    if (!displayName.isEmpty() && xcb_parse_display(displayName.constData(), &host, &display, &screen)) {
+    if (!displayName.isEmpty() &&
+        xcb_parse_display(displayName.constData(), &host, &display, &screen)) {
         m_host = host;
         m_display = display;
         m_screen = screen;
@@ -127,8 +128,8 @@ int X11DisplaySocket::open(int cancelFd, QString* why)
         hints.ai_flags = AI_ADDRCONFIG;
         addrinfo* found = nullptr;
         const QByteArray port = QByteArray::number(6000 + m_display);
-        const int status = ::getaddrinfo(local ? "localhost" : m_host.constData(),
-                                         port.constData(), &hints, &found);
+        const int status = ::getaddrinfo(local ? "localhost" : m_host.constData(), port.constData(),
+                                         &hints, &found);
         if (status != 0) {
             if (!local)
                 error = EHOSTUNREACH;
