@@ -209,6 +209,27 @@ public:
     /** ":N", or empty when the server did not start. */
     QByteArray display() const { return m_display.isEmpty() ? QByteArray() : ':' + m_display; }
 
+    /** Stops (true) or resumes the server's process: a stopped server answers nothing. */
+    void pause(bool paused) const
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, paused ? SIGSTOP : SIGCONT);
+        // The signal takes effect a moment later: wait until the process is seen stopped.
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(m_pid);
+        for (auto deadline = std::chrono::steady_clock::now() + 20s;
+             paused && std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(1ms)) {
+            QFile file(stat);
+            if (!file.open(QIODevice::ReadOnly))
+                return;
+            const QByteArray text = file.readAll();
+            // "pid (name) state ...": the state follows the name's closing parenthesis.
+            if (text.mid(text.lastIndexOf(')') + 2, 1) == "T")
+                return;
+        }
+    }
+
     void stop()
     {
         if (m_pid > 0) {
@@ -655,6 +676,37 @@ TEST_F(X11ApplicationActivityTest, ServerThatNeverAnswersHoldsUpOnlyTheBackendsT
               QStringList{QStringLiteral("Foreground application tracking waits for the X display "
                                          "\"%1\": it has not answered yet")
                               .arg(QString::fromLatin1(server.display()))});
+}
+
+TEST_F(X11ApplicationActivityTest, ServerThatAnswersLateIsFollowedFromItsFirstReading)
+{
+    PrivateXServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    environment.set("DISPLAY", server.display());
+    XClient client;
+    ASSERT_TRUE(client.connected());
+    client.setActive(client.createWindow({"org.example.Editor", std::nullopt, std::nullopt}));
+
+    const Log::Capture log;
+    server.pause(true);
+    X11ApplicationActivity activity;
+    // Asked while the server does not answer: nothing in front, for now.
+    EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+    Recorder recorder;
+    const Subscription subscription = activity.addActivationObserver(recorder.handler());
+    server.pause(false);
+    // What was said to be nothing turns out to be the editor: that is an activation.
+    EXPECT_EQ(recorder.at(0), app("org.example.Editor", "Bearbeiter"));
+    EXPECT_EQ(activity.frontmostApplication(), app("org.example.Editor", "Bearbeiter"));
+    EXPECT_TRUE(activity.isWatching());
+    const QString display = QString::fromLatin1(server.display());
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("Foreground application tracking waits for the X "
+                                          "display \"%1\": it has not answered yet")
+                               .arg(display),
+                           QStringLiteral("Foreground application tracking uses X11 "
+                                          "(_NET_ACTIVE_WINDOW on display \"%1\")")
+                               .arg(display)}));
 }
 
 TEST_F(X11ApplicationActivityTest, ConnectsWithTheCookieOfTheUsersAuthorityFile)

@@ -204,14 +204,11 @@ void X11ApplicationActivity::Watcher::watch()
     Log::plain(QStringLiteral("Foreground application tracking uses X11 (_NET_ACTIVE_WINDOW on "
                               "display \"%1\")")
                    .arg(QString::fromLocal8Bit(m_displayName.left(200))));
-    bool late = false;
     {
         std::lock_guard lock(m_frontmostMutex);
         m_watching = true;
-        late = m_answeredUnread;
     }
-    // Who was told that nothing is in front learns of the first window as an activation.
-    publish(first, late && first);
+    publish(first, false);
     run();
 }
 
@@ -344,6 +341,10 @@ void X11ApplicationActivity::Watcher::publish(std::optional<RunningApplication> 
 {
     {
         std::lock_guard lock(m_frontmostMutex);
+        // Who was told that nothing is in front before the first reading learns of its window
+        // as an activation.
+        if (!m_read && m_answeredUnread && application)
+            notify = true;
         m_frontmost = application;
         m_read = true;
     }
