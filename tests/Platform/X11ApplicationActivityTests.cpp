@@ -625,6 +625,8 @@ TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneL
          {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_SESSION_TYPE", std::nullopt}}},
         {"Wayland session", {{"XDG_SESSION_TYPE", "wayland"}}},
         {"unreachable display", {{"DISPLAY", ":4095"}}},
+        {"display name that cannot be read", {{"DISPLAY", "not a display"}}},
+        {"display number beyond any port", {{"DISPLAY", "unix:99999999999"}}},
     };
     for (const auto& c : cases) {
         ScopedEnvironment scoped;

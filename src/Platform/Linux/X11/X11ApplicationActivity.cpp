@@ -224,10 +224,10 @@ QString X11ApplicationActivity::Watcher::connect()
                          static_cast<int>(cookie.data.size()), cookie.data.data()};
     // libxcb closes what it is given, on failure too: the socket object keeps its own
     // descriptor, so that cut() never reaches a number reused by then.
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
+    const int handed = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (handed < 0)
         return QStringLiteral("no descriptor (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-    m_connection = xcb_connect_to_fd(own, cookie.name.isEmpty() ? nullptr : &auth);
+    m_connection = xcb_connect_to_fd(handed, cookie.name.isEmpty() ? nullptr : &auth);
     if (xcb_connection_has_error(m_connection))
         return QStringLiteral("cannot connect to the X display \"%1\"").arg(display);
     const int screen = m_socket.screen();

@@ -130,10 +130,12 @@ int X11DisplaySocket::open(int cancelFd, QString* why)
         const QByteArray port = QByteArray::number(6000 + m_display);
         const int status = ::getaddrinfo(local ? "localhost" : m_host.constData(), port.constData(),
                                          &hints, &found);
-        if (status != 0) {
-            if (!local)
-                error = EHOSTUNREACH;
-        } else {
+        if (status != 0 && !local) {
+            *why = QStringLiteral("the host cannot be found (%1)")
+                       .arg(QString::fromLocal8Bit(::gai_strerror(status)));
+            return -1;
+        }
+        if (status == 0) {
             for (const addrinfo* a = found; a && fd < 0 && error != ECANCELED; a = a->ai_next) {
                 fd = connectTo(a->ai_family, a->ai_addr, a->ai_addrlen, cancelFd);
                 if (fd < 0)
