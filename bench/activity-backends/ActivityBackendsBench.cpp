@@ -19,6 +19,7 @@
 #include <QByteArray>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -41,8 +42,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -103,11 +106,23 @@ void printMemory(const char* when)
 
 // --- focus drivers: two windows of real applications, and a way to bring either to the front ---
 
+// When the compositor itself started the last activation, on its own clock.
+struct CompositorStamp {
+    enum class Clock {
+        monotonicMicroseconds, // CLOCK_MONOTONIC, as the bench's steady clock
+        realtimeMilliseconds,  // CLOCK_REALTIME in whole milliseconds (JavaScript's Date.now())
+    };
+    Clock clock;
+    qint64 value;
+};
+
 class FocusDriver {
 public:
     virtual ~FocusDriver() = default;
     virtual bool ready() const = 0;
     virtual void focus(int which) = 0; // 0 or 1; returns once the request is sent
+    // The stamp of the activation the last focus() made, where the compositor can take one.
+    virtual std::optional<CompositorStamp> lastStamp() { return std::nullopt; }
 };
 
 // X11: the bench plays the window manager, as _NET_ACTIVE_WINDOW is what one sets.
@@ -339,6 +354,42 @@ void timeCatalogIndex(int components)
                 std::chrono::duration<double, std::milli>(Clock_::now() - start).count());
 }
 
+// Takes the stamps a KWin focus script sends with callDBus to the bench's own connection. The
+// message may be handled on the bus's thread or the main one; the waiter runs the event loop.
+class StampReceiver final : public QDBusVirtualObject {
+public:
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != u"Stamp")
+            return false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stamp = message.arguments().value(0).toString().toLongLong();
+        }
+        connection.send(message.createReply());
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    /** The stamp received since the last call, waiting up to a few seconds for it. */
+    std::optional<qint64> take()
+    {
+        for (auto deadline = Clock_::now() + 5s; Clock_::now() < deadline;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stamp)
+                    return std::exchange(m_stamp, std::nullopt);
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::optional<qint64> m_stamp;
+};
+
 // KDE Plasma or GNOME Shell already running in this session (started by the caller): two windows
 // of the tests' Wayland client (--client), with the app ids of two Debian entries ("foot" and
 // "gcr-viewer"); focus through a KWin script or the Shell's Eval (which the tests' control
@@ -351,6 +402,11 @@ public:
     {
         if (client.isEmpty() || !m_folder.isValid() || !QDBusConnection::sessionBus().isConnected())
             return;
+        if (m_desktop == Desktop::kwin) {
+            QDBusConnection bus = QDBusConnection::sessionBus();
+            if (!bus.registerVirtualObject(QStringLiteral("/BenchStamp"), &m_stamps))
+                return;
+        }
         const QByteArray program = client.toLocal8Bit();
         const auto quiet = [] {
             ::setenv("QT_QPA_PLATFORM", "wayland", 1);
@@ -365,9 +421,14 @@ public:
                     return;
                 script.write(QStringLiteral("var all = workspace.clientList();"
                                             "for (var i = 0; i < all.length; ++i)"
-                                            "  if (all[i].resourceClass == '%1')"
-                                            "    workspace.activeClient = all[i];")
-                                 .arg(QLatin1String(m_ids[i]))
+                                            "  if (all[i].resourceClass == '%1') {"
+                                            "    var stamp = Date.now();"
+                                            "    workspace.activeClient = all[i];"
+                                            "    callDBus('%2', '/BenchStamp', 'ai.orvane.Bench',"
+                                            "             'Stamp', String(stamp));"
+                                            "  }")
+                                 .arg(QLatin1String(m_ids[i]),
+                                      QDBusConnection::sessionBus().baseService())
                                  .toUtf8());
             }
         }
@@ -385,16 +446,25 @@ public:
     }
 
     bool ready() const override { return m_ready; }
+    std::optional<CompositorStamp> lastStamp() override { return m_stamp; }
     void focus(int which) override
     {
         const QString id = QLatin1String(m_ids[which & 1]);
+        m_stamp.reset();
         if (m_desktop == Desktop::gnomeShell) {
-            call(QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
-                 QStringLiteral("org.gnome.Shell"), QStringLiteral("Eval"),
-                 {QStringLiteral("global.get_window_actors().map(a => a.meta_window)"
-                                 ".filter(w => w.get_wm_class() == '%1')"
-                                 ".forEach(w => w.activate(global.get_current_time()))")
-                      .arg(id)});
+            const QDBusMessage reply = call(
+                QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+                QStringLiteral("org.gnome.Shell"), QStringLiteral("Eval"),
+                {QStringLiteral("(() => { const windows = global.get_window_actors()"
+                                ".map(a => a.meta_window).filter(w => w.get_wm_class() == '%1');"
+                                "const stamp = imports.gi.GLib.get_monotonic_time();"
+                                "windows.forEach(w => w.activate(global.get_current_time()));"
+                                "return stamp; })()")
+                     .arg(id)});
+            bool ok = false;
+            const qint64 stamp = reply.arguments().value(1).toString().toLongLong(&ok);
+            if (reply.arguments().value(0).toBool() && ok)
+                m_stamp = CompositorStamp{CompositorStamp::Clock::monotonicMicroseconds, stamp};
             return;
         }
         const QString name = QStringLiteral("bench-focus-%1").arg(m_loads++);
@@ -411,6 +481,8 @@ public:
                 break;
         call(QStringLiteral("org.kde.KWin"), QStringLiteral("/Scripting"),
              QStringLiteral("org.kde.kwin.Scripting"), QStringLiteral("unloadScript"), {name});
+        if (const auto stamp = m_stamps.take())
+            m_stamp = CompositorStamp{CompositorStamp::Clock::realtimeMilliseconds, *stamp};
     }
 
 private:
@@ -423,6 +495,8 @@ private:
     }
 
     Desktop m_desktop;
+    StampReceiver m_stamps;
+    std::optional<CompositorStamp> m_stamp;
     const char* m_ids[2] = {"foot", "gcr-viewer"};
     QTemporaryDir m_folder;
     pid_t m_clients[2] = {-1, -1};
@@ -550,10 +624,14 @@ int main(int argc, char** argv)
     std::condition_variable arrived;
     std::uint64_t seen = 0;
     Clock_::time_point lastArrival;
+    std::chrono::system_clock::time_point lastArrivalRealtime;
     const Subscription timing = activity->addActivationObserver([&](const RunningApplication&) {
+        const auto now = Clock_::now();
+        const auto realtime = std::chrono::system_clock::now();
         std::lock_guard lock(mutex);
         ++seen;
-        lastArrival = Clock_::now();
+        lastArrival = now;
+        lastArrivalRealtime = realtime;
         arrived.notify_all();
     });
 
@@ -565,6 +643,10 @@ int main(int argc, char** argv)
     }
     std::this_thread::sleep_for(200ms);
     std::vector<double> latencies;
+    // From the compositor's stamp, in µs; on a clock of whole ms, each is late by the stamp's
+    // fraction of a millisecond, on average half of one.
+    std::vector<double> fromStamp;
+    std::optional<CompositorStamp::Clock> stampClock;
     const qint64 switchesBeforeChanges = otherThreadsSwitches();
     for (int i = 1; i <= changes; ++i) {
         std::uint64_t before;
@@ -580,6 +662,21 @@ int main(int argc, char** argv)
             break;
         }
         latencies.push_back(std::chrono::duration<double, std::micro>(lastArrival - sent).count());
+        if (const auto stamp = driver->lastStamp()) {
+            stampClock = stamp->clock;
+            const qint64 arrival =
+                stamp->clock == CompositorStamp::Clock::monotonicMicroseconds
+                    ? std::chrono::duration_cast<std::chrono::microseconds>(
+                          lastArrival.time_since_epoch())
+                          .count()
+                    : std::chrono::duration_cast<std::chrono::microseconds>(
+                          lastArrivalRealtime.time_since_epoch())
+                          .count();
+            const qint64 stamped = stamp->clock == CompositorStamp::Clock::monotonicMicroseconds
+                                       ? stamp->value
+                                       : stamp->value * 1000;
+            fromStamp.push_back(double(arrival - stamped));
+        }
     }
     // The same count while focus changes: the backend wakes for each one.
     std::printf("during %zu focus changes: %lld wake-ups of the backend's threads\n",
@@ -589,9 +686,31 @@ int main(int argc, char** argv)
         const auto at = [&](double q) {
             return latencies[std::min(latencies.size() - 1, std::size_t(q * latencies.size()))];
         };
-        std::printf("focus change -> reporter: %zu changes, median %.0f us, p90 %.0f us, "
-                    "max %.0f us\n",
+        std::printf("focus request -> reporter (with the bench's request): %zu changes, "
+                    "median %.0f us, p90 %.0f us, max %.0f us\n",
                     latencies.size(), at(0.5), at(0.9), latencies.back());
+    }
+    if (!fromStamp.empty()) {
+        std::sort(fromStamp.begin(), fromStamp.end());
+        const auto at = [&](double q) {
+            return fromStamp[std::min(fromStamp.size() - 1, std::size_t(q * fromStamp.size()))];
+        };
+        double mean = 0;
+        for (const double value : fromStamp)
+            mean += value / double(fromStamp.size());
+        if (stampClock == CompositorStamp::Clock::monotonicMicroseconds) {
+            std::printf("activation in the compositor -> reporter (monotonic clock, 1 us): %zu "
+                        "changes, median %.0f us, p90 %.0f us, max %.0f us, mean %.0f us\n",
+                        fromStamp.size(), at(0.5), at(0.9), fromStamp.back(), mean);
+        } else {
+            // Each figure carries the stamp's unknown fraction of a millisecond (0 to 1 ms,
+            // evenly spread): the mean less half a millisecond is the mean latency; single
+            // figures are only good to a millisecond.
+            std::printf("activation in the compositor -> reporter (realtime clock, 1 ms steps): "
+                        "%zu changes, mean %.0f us once the half step is taken off; with the "
+                        "step: median %.0f us, p90 %.0f us, max %.0f us\n",
+                        fromStamp.size(), mean - 500.0, at(0.5), at(0.9), fromStamp.back());
+        }
     }
     if (const auto report = reporter.usageReport()) {
         for (const auto& item : report->items)

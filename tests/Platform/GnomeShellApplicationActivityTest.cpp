@@ -4,6 +4,7 @@
 #include "Platform/Linux/XdgAutostartLoginItem.h"
 #include "Platform/Log.h"
 #include "ReceivedApplications.h"
+#include "TestApplicationWindows.h"
 #include "TestSupport/Await.h"
 #include "TestSupport/QtPrinters.h"
 
@@ -28,15 +29,6 @@ const QString socketName = QStringLiteral("orvane-shell-test");
 const QString legacyUuid = QStringLiteral("activity-legacy@orvane.ai");
 constexpr int timeoutMs = 30000;
 
-RunningApplication alpha()
-{
-    return {QStringLiteral("org.orvane.TestAlpha"), QStringLiteral("Alpha Test")};
-}
-RunningApplication beta()
-{
-    return {QStringLiteral("org.orvane.TestBeta"), QStringLiteral("Beta Test")};
-}
-
 bool logged(const Log::Capture& capture, const QString& part)
 {
     for (const QString& message : capture.messages())
@@ -51,9 +43,12 @@ TEST(GnomeShellExtension, EachShellVersionGetsTheFormatItLoads)
         const char* version;
         const char* uuid;
     } cases[] = {
-        {"43.9", "activity-legacy@orvane.ai"}, {"44", "activity-legacy@orvane.ai"},
-        {"45.0", "activity@orvane.ai"},        {"48.alpha", "activity@orvane.ai"},
-        {"", "activity@orvane.ai"},            {"not a version", "activity@orvane.ai"},
+        {"43.9", "activity-legacy@orvane.ai"},
+        {"44", "activity-legacy@orvane.ai"},
+        {"45.0", "activity@orvane.ai"},
+        {"48.alpha", "activity@orvane.ai"},
+        {"", "activity@orvane.ai"},
+        {"not a version", "activity@orvane.ai"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(GnomeShellApplicationActivity::extensionUuid(QString::fromUtf8(c.version)),
@@ -68,15 +63,7 @@ protected:
         if (qEnvironmentVariableIsEmpty("ORVANE_GNOME_SHELL"))
             GTEST_SKIP() << "run under scripts/with-gnome-shell";
         data = new QTemporaryDir;
-        const QString applications = data->filePath(QStringLiteral("applications"));
-        QDir().mkpath(applications);
-        for (const auto& [id, name] : {std::pair{"org.orvane.TestAlpha", "Alpha Test"},
-                                       std::pair{"org.orvane.TestBeta", "Beta Test"}}) {
-            QFile entry(applications + QStringLiteral("/%1.desktop").arg(QLatin1String(id)));
-            entry.open(QIODevice::WriteOnly);
-            entry.write(QByteArray("[Desktop Entry]\nType=Application\nName=") + name +
-                        "\nExec=true\n");
-        }
+        writeTestApplicationEntries(data->path());
         // The extension as built, the tests' own control extension, the entries, the system.
         qputenv("XDG_DATA_DIRS", QStringList{QStringLiteral(ORVANE_BUILD_SHARE),
                                              QStringLiteral(ORVANE_TEST_SHELL_DATA), data->path(),
@@ -105,13 +92,6 @@ protected:
         ASSERT_EQ(shell->state(), QProcess::Running) << "GNOME Shell died";
     }
 
-    void TearDown() override
-    {
-        for (const auto& client : clients)
-            closeWindow(*client);
-        clients.clear();
-    }
-
     static bool onBus(const QString& name)
     {
         return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
@@ -125,8 +105,7 @@ protected:
         shell->start(qEnvironmentVariable("ORVANE_GNOME_SHELL"),
                      {QStringLiteral("--headless"), QStringLiteral("--wayland"),
                       QStringLiteral("--no-x11"), QStringLiteral("--virtual-monitor"),
-                      QStringLiteral("1024x768"), QStringLiteral("--wayland-display"),
-                      socketName});
+                      QStringLiteral("1024x768"), QStringLiteral("--wayland-display"), socketName});
         ASSERT_TRUE(shell->waitForStarted(10000));
         ASSERT_TRUE(processEventsUntil(
             [] {
@@ -186,26 +165,6 @@ protected:
         return !reply.arguments().isEmpty() && reply.arguments().constFirst().toBool();
     }
 
-    // A window of the test client with this desktop-file id; the Shell gives it the focus.
-    QProcess& openWindow(const QString& desktopId)
-    {
-        auto& client = clients.emplace_back(std::make_unique<QProcess>());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), socketName);
-        client->setProcessEnvironment(environment);
-        client->setProcessChannelMode(QProcess::ForwardedChannels);
-        client->start(QStringLiteral(ORVANE_ACTIVITY_TEST_CLIENT), {desktopId, desktopId});
-        EXPECT_TRUE(client->waitForStarted(10000));
-        return *client;
-    }
-
-    static void closeWindow(QProcess& client)
-    {
-        client.terminate();
-        client.waitForFinished(10000);
-    }
-
     static void activate(const QString& desktopId)
     {
         eval(QStringLiteral("global.get_window_actors().map(a => a.meta_window)"
@@ -216,7 +175,7 @@ protected:
 
     static inline QTemporaryDir* data = nullptr;
     static inline QProcess* shell = nullptr;
-    std::vector<std::unique_ptr<QProcess>> clients;
+    TestApplicationWindows windows{socketName};
 };
 
 TEST_F(GnomeShellApplicationActivityTest, ReportsEachFocusedWindowsApplicationAndNoneWhenClosed)
@@ -225,36 +184,33 @@ TEST_F(GnomeShellApplicationActivityTest, ReportsEachFocusedWindowsApplicationAn
     ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
-    QProcess& first = openWindow(QStringLiteral("org.orvane.TestAlpha"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
-    QProcess& second = openWindow(QStringLiteral("org.orvane.TestBeta"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    QProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(received.waitForLast(alpha()));
+    QProcess& second = windows.open(QStringLiteral("org.orvane.TestBeta"));
+    ASSERT_TRUE(received.waitForLast(beta()));
     activate(QStringLiteral("org.orvane.TestAlpha"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(alpha()));
     EXPECT_EQ(activity.frontmostApplication(), alpha());
 
     // A minimised window leaves the focus to the other one.
     eval(QStringLiteral("global.display.focus_window.minimize()"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
-    closeWindow(second);
-    ASSERT_TRUE(
-        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(beta()));
+    TestApplicationWindows::close(second);
+    ASSERT_TRUE(received.waitForLast(RunningApplication{}));
     EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
-    closeWindow(first);
+    TestApplicationWindows::close(first);
     // Each change once, in order.
-    auto all = received.all();
-    while (!all.empty() && all.front() != alpha())
-        all.erase(all.begin());
-    std::erase(all, RunningApplication{});
-    EXPECT_THAT(all, ElementsAre(alpha(), beta(), alpha(), beta()));
+    EXPECT_THAT(received.changesFrom(alpha()), ElementsAre(alpha(), beta(), alpha(), beta()));
 }
 
 TEST_F(GnomeShellApplicationActivityTest, WindowFocusedAtStartIsFrontmostAndLockedScreenIsNone)
 {
-    openWindow(QStringLiteral("org.orvane.TestBeta"));
+    windows.open(QStringLiteral("org.orvane.TestBeta"));
     ASSERT_TRUE(processEventsUntil(
-        [] { return eval(QStringLiteral("global.display.focus_window?.get_wm_class()")) ==
-                    QStringLiteral("\"org.orvane.TestBeta\""); },
+        [] {
+            return eval(QStringLiteral("global.display.focus_window?.get_wm_class()")) ==
+                   QStringLiteral("\"org.orvane.TestBeta\"");
+        },
         timeoutMs));
 
     GnomeShellApplicationActivity activity;
@@ -264,24 +220,22 @@ TEST_F(GnomeShellApplicationActivityTest, WindowFocusedAtStartIsFrontmostAndLock
 
     // What the screen shield does on locking; without a login manager the Shell has no shield.
     eval(QStringLiteral("Main.sessionMode.pushMode('unlock-dialog')"));
-    ASSERT_TRUE(
-        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(RunningApplication{}));
     eval(QStringLiteral("Main.sessionMode.popMode('unlock-dialog')"));
-    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    EXPECT_TRUE(received.waitForLast(beta()));
 }
 
 TEST_F(GnomeShellApplicationActivityTest, DisabledExtensionIsLoggedOnceAndEnablingItIsFollowed)
 {
     Log::Capture capture;
-    openWindow(QStringLiteral("org.orvane.TestAlpha"));
+    windows.open(QStringLiteral("org.orvane.TestAlpha"));
     GnomeShellApplicationActivity activity;
     ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(alpha()));
 
     ASSERT_TRUE(extensionCall(QStringLiteral("DisableExtension")));
-    ASSERT_TRUE(
-        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(RunningApplication{}));
     const QString line = QStringLiteral("GNOME Shell's extension %1 is disabled: no foreground "
                                         "application until it runs; enable it with "
                                         "\"gnome-extensions enable %1\"")
@@ -289,17 +243,17 @@ TEST_F(GnomeShellApplicationActivityTest, DisabledExtensionIsLoggedOnceAndEnabli
     EXPECT_TRUE(processEventsUntil([&] { return capture.messages().contains(line); }, timeoutMs));
 
     EXPECT_TRUE(GnomeShellApplicationActivity::enableExtension());
-    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    EXPECT_TRUE(received.waitForLast(alpha()));
     EXPECT_EQ(capture.messages().count(line), 1);
 }
 
 TEST_F(GnomeShellApplicationActivityTest, ForgedMalformedAndHugeReportsHaveADefinedOutcome)
 {
-    openWindow(QStringLiteral("org.orvane.TestAlpha"));
+    windows.open(QStringLiteral("org.orvane.TestAlpha"));
     GnomeShellApplicationActivity activity;
     ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(alpha()));
 
     const auto emitFrom = [](const QDBusConnection& bus, const QVariantList& arguments) {
         QDBusMessage signal = QDBusMessage::createSignal(
@@ -324,8 +278,8 @@ TEST_F(GnomeShellApplicationActivityTest, ForgedMalformedAndHugeReportsHaveADefi
     for (const auto& application : received.all())
         EXPECT_NE(application, beta());
     // The backend keeps following the Shell.
-    openWindow(QStringLiteral("org.orvane.TestBeta"));
-    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    windows.open(QStringLiteral("org.orvane.TestBeta"));
+    EXPECT_TRUE(received.waitForLast(beta()));
 }
 
 TEST_F(GnomeShellApplicationActivityTest, RegisteringTheHelperEnablesTheExtension)
@@ -362,20 +316,19 @@ TEST_F(GnomeShellApplicationActivityTest, ShellRestartIsLoggedMeansNoApplication
     GnomeShellApplicationActivity activity;
     ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
-    openWindow(QStringLiteral("org.orvane.TestAlpha"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    windows.open(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(received.waitForLast(alpha()));
 
     stopShell();
-    clients.clear();
-    ASSERT_TRUE(
-        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    windows.closeAll();
+    ASSERT_TRUE(received.waitForLast(RunningApplication{}));
     EXPECT_TRUE(processEventsUntil(
         [&] { return logged(capture, QStringLiteral("GNOME Shell is not on the session bus")); },
         timeoutMs));
 
     startShell();
-    openWindow(QStringLiteral("org.orvane.TestBeta"));
-    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    windows.open(QStringLiteral("org.orvane.TestBeta"));
+    EXPECT_TRUE(received.waitForLast(beta()));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "Platform/Linux/KWin/KWinApplicationActivity.h"
 #include "Platform/Log.h"
 #include "ReceivedApplications.h"
+#include "TestApplicationWindows.h"
 #include "TestSupport/Await.h"
 #include "TestSupport/QtPrinters.h"
 #include "TestSupport/ScopedEnvironment.h"
@@ -26,15 +27,6 @@ using testing::ElementsAre;
 
 const QString socketName = QStringLiteral("orvane-kwin-test");
 
-RunningApplication alpha()
-{
-    return {QStringLiteral("org.orvane.TestAlpha"), QStringLiteral("Alpha Test")};
-}
-RunningApplication beta()
-{
-    return {QStringLiteral("org.orvane.TestBeta"), QStringLiteral("Beta Test")};
-}
-
 class KWinApplicationActivityTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -42,15 +34,7 @@ protected:
         if (qEnvironmentVariableIsEmpty("ORVANE_KWIN_BINARY"))
             GTEST_SKIP() << "run under scripts/with-kwin";
         data = new QTemporaryDir;
-        const QString applications = data->filePath(QStringLiteral("applications"));
-        QDir().mkpath(applications);
-        for (const auto& [id, name] : {std::pair{"org.orvane.TestAlpha", "Alpha Test"},
-                                       std::pair{"org.orvane.TestBeta", "Beta Test"}}) {
-            QFile entry(applications + QStringLiteral("/%1.desktop").arg(QLatin1String(id)));
-            entry.open(QIODevice::WriteOnly);
-            entry.write(QByteArray("[Desktop Entry]\nType=Application\nName=") + name +
-                        "\nExec=true\n");
-        }
+        writeTestApplicationEntries(data->path());
         qputenv("XDG_DATA_DIRS", data->path().toUtf8());
         qputenv("XDG_DATA_HOME", data->filePath(QStringLiteral("home")).toUtf8());
         startKWin();
@@ -68,13 +52,6 @@ protected:
         if (!kwin)
             GTEST_SKIP() << "no KWin";
         ASSERT_EQ(kwin->state(), QProcess::Running) << "KWin died";
-    }
-
-    void TearDown() override
-    {
-        for (const auto& client : clients)
-            closeWindow(*client);
-        clients.clear();
     }
 
     static void startKWin()
@@ -110,26 +87,6 @@ protected:
         kwin = nullptr;
     }
 
-    // A window of the test client with this desktop-file id; KWin gives it the focus.
-    QProcess& openWindow(const QString& desktopId)
-    {
-        auto& client = clients.emplace_back(std::make_unique<QProcess>());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), socketName);
-        client->setProcessEnvironment(environment);
-        client->setProcessChannelMode(QProcess::ForwardedChannels);
-        client->start(QStringLiteral(ORVANE_ACTIVITY_TEST_CLIENT), {desktopId, desktopId});
-        EXPECT_TRUE(client->waitForStarted(10000));
-        return *client;
-    }
-
-    static void closeWindow(QProcess& client)
-    {
-        client.terminate();
-        client.waitForFinished(10000);
-    }
-
     // Runs a script inside KWin, as a user's own script would.
     static void runInKWin(const QString& body)
     {
@@ -140,16 +97,15 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(body.toUtf8());
         file.close();
-        const QDBusMessage loaded =
-            kwinCall(QStringLiteral("loadScript"), {path, name});
+        const QDBusMessage loaded = kwinCall(QStringLiteral("loadScript"), {path, name});
         ASSERT_EQ(loaded.type(), QDBusMessage::ReplyMessage) << loaded.errorMessage().toStdString();
         // run() evaluates the script before it answers, so it can be unloaded right after.
         const int id = loaded.arguments().value(0).toInt();
         for (const QString& path :
              {QStringLiteral("/Scripting/Script%1").arg(id), QStringLiteral("/%1").arg(id)}) {
-            QDBusMessage run = QDBusMessage::createMethodCall(
-                QStringLiteral("org.kde.KWin"), path, QStringLiteral("org.kde.kwin.Script"),
-                QStringLiteral("run"));
+            QDBusMessage run = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), path,
+                                                              QStringLiteral("org.kde.kwin.Script"),
+                                                              QStringLiteral("run"));
             if (QDBusConnection::sessionBus().call(run).type() == QDBusMessage::ReplyMessage)
                 break;
         }
@@ -193,7 +149,7 @@ protected:
 
     static inline QTemporaryDir* data = nullptr;
     static inline QProcess* kwin = nullptr;
-    std::vector<std::unique_ptr<QProcess>> clients;
+    TestApplicationWindows windows{socketName};
 };
 
 constexpr int timeoutMs = 30000;
@@ -204,38 +160,33 @@ TEST_F(KWinApplicationActivityTest, ReportsEachActivatedWindowsApplicationAndNon
     ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
-    QProcess& first = openWindow(QStringLiteral("org.orvane.TestAlpha"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
-    QProcess& second = openWindow(QStringLiteral("org.orvane.TestBeta"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    QProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(received.waitForLast(alpha()));
+    QProcess& second = windows.open(QStringLiteral("org.orvane.TestBeta"));
+    ASSERT_TRUE(received.waitForLast(beta()));
     activate(QStringLiteral("org.orvane.TestAlpha"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(alpha()));
     EXPECT_EQ(activity.frontmostApplication(), alpha());
 
-    closeWindow(first);
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
-    closeWindow(second);
-    ASSERT_TRUE(
-        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    TestApplicationWindows::close(first);
+    ASSERT_TRUE(received.waitForLast(beta()));
+    TestApplicationWindows::close(second);
+    ASSERT_TRUE(received.waitForLast(RunningApplication{}));
     EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
     // Each change once, in order. KWin leaves a closed window's focus empty for a moment
     // before it gives it to the next window, which is reported too.
-    auto all = received.all();
-    while (!all.empty() && all.front() != alpha())
-        all.erase(all.begin());
-    std::erase(all, RunningApplication{});
-    EXPECT_THAT(all, ElementsAre(alpha(), beta(), alpha(), beta()));
+    EXPECT_THAT(received.changesFrom(alpha()), ElementsAre(alpha(), beta(), alpha(), beta()));
 }
 
 TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLivesWithTheSubscription)
 {
-    openWindow(QStringLiteral("org.orvane.TestBeta"));
+    windows.open(QStringLiteral("org.orvane.TestBeta"));
     {
         // Wait until KWin has focused it, through a backend of its own.
         KWinApplicationActivity probe;
         ReceivedApplications received;
         const Subscription subscription = probe.addActivationObserver(received.handler());
-        ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+        ASSERT_TRUE(received.waitForLast(beta()));
     }
 
     KWinApplicationActivity activity;
@@ -257,20 +208,21 @@ TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
     const QString busName = backendBusName();
 
     // Another program on the bus cannot claim an application is in front.
-    QDBusMessage forged = QDBusMessage::createMethodCall(
-        busName, QStringLiteral("/Activity"), QStringLiteral("ai.orvane.KWinActivity"),
-        QStringLiteral("Activated"));
-    forged.setArguments({QStringLiteral("org.orvane.TestAlpha"), QString(), QString(),
-                         QStringLiteral("1")});
+    QDBusMessage forged = QDBusMessage::createMethodCall(busName, QStringLiteral("/Activity"),
+                                                         QStringLiteral("ai.orvane.KWinActivity"),
+                                                         QStringLiteral("Activated"));
+    forged.setArguments(
+        {QStringLiteral("org.orvane.TestAlpha"), QString(), QString(), QStringLiteral("1")});
     QDBusConnection::sessionBus().call(forged);
 
     // KWin itself reporting a desktop-file name of two megabytes and a lone surrogate: the
     // name is dropped, the window's class still leads to its entry.
-    runInKWin(QStringLiteral("var big = 'a.b'; while (big.length < 2000000) big += big;"
-                             "callDBus('%1', '/Activity', 'ai.orvane.KWinActivity', 'Activated',"
-                             "         big, 'org.orvane.TestBeta', 'x\\uD800', '99999999999999999999');")
-                  .arg(busName));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs));
+    runInKWin(
+        QStringLiteral("var big = 'a.b'; while (big.length < 2000000) big += big;"
+                       "callDBus('%1', '/Activity', 'ai.orvane.KWinActivity', 'Activated',"
+                       "         big, 'org.orvane.TestBeta', 'x\\uD800', '99999999999999999999');")
+            .arg(busName));
+    ASSERT_TRUE(received.waitForLast(beta()));
     for (const auto& application : received.all())
         EXPECT_NE(application, alpha());
 }
@@ -282,15 +234,12 @@ TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFo
     KWinApplicationActivity activity;
     ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
-    openWindow(QStringLiteral("org.orvane.TestAlpha"));
-    ASSERT_TRUE(processEventsUntil([&] { return received.lastIs(alpha()); }, timeoutMs));
+    windows.open(QStringLiteral("org.orvane.TestAlpha"));
+    ASSERT_TRUE(received.waitForLast(alpha()));
 
-    for (const auto& client : clients)
-        closeWindow(*client);
-    clients.clear();
+    windows.closeAll();
     stopKWin();
-    ASSERT_TRUE(
-        processEventsUntil([&] { return received.lastIs(RunningApplication{}); }, timeoutMs));
+    ASSERT_TRUE(received.waitForLast(RunningApplication{}));
     EXPECT_TRUE(processEventsUntil(
         [&] {
             return capture.messages().contains(QStringLiteral(
@@ -299,8 +248,8 @@ TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFo
         timeoutMs));
 
     startKWin();
-    openWindow(QStringLiteral("org.orvane.TestBeta"));
-    EXPECT_TRUE(processEventsUntil([&] { return received.lastIs(beta()); }, timeoutMs)) << capture.messages().join(u'\n').toStdString();
+    windows.open(QStringLiteral("org.orvane.TestBeta"));
+    EXPECT_TRUE(received.waitForLast(beta())) << capture.messages().join(u'\n').toStdString();
 }
 
 } // namespace

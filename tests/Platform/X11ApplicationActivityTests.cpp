@@ -16,13 +16,20 @@
 
 #include <xcb/xcb.h>
 
+#include <X11/Xauth.h>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -105,11 +112,11 @@ public:
         xcb_window_t found = XCB_NONE;
         const xcb_window_t* children = xcb_query_tree_children(tree);
         for (int i = 0; i < xcb_query_tree_children_length(tree) && found == XCB_NONE; ++i) {
-            auto* reply = xcb_get_property_reply(
-                m_connection,
-                xcb_get_property(m_connection, 0, children[i], XCB_ATOM_WM_CLASS,
-                                 XCB_ATOM_STRING, 0, 256),
-                nullptr);
+            auto* reply =
+                xcb_get_property_reply(m_connection,
+                                       xcb_get_property(m_connection, 0, children[i],
+                                                        XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+                                       nullptr);
             if (reply) {
                 const QByteArray value(static_cast<const char*>(xcb_get_property_value(reply)),
                                        xcb_get_property_value_length(reply));
@@ -165,7 +172,7 @@ private:
 // QProcess, whose vfork-style start confuses ThreadSanitizer.
 class PrivateXServer {
 public:
-    PrivateXServer()
+    explicit PrivateXServer(const std::vector<std::string>& arguments = {})
     {
         int fds[2];
         if (::pipe(fds) != 0)
@@ -174,7 +181,11 @@ public:
         if (m_pid == 0) {
             ::close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", nullptr);
+            std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp"};
+            for (const auto& argument : arguments)
+                argv.push_back(argument.c_str());
+            argv.push_back(nullptr);
+            ::execvp("Xvfb", const_cast<char* const*>(argv.data()));
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -198,6 +209,27 @@ public:
     /** ":N", or empty when the server did not start. */
     QByteArray display() const { return m_display.isEmpty() ? QByteArray() : ':' + m_display; }
 
+    /** Stops (true) or resumes the server's process: a stopped server answers nothing. */
+    void pause(bool paused) const
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, paused ? SIGSTOP : SIGCONT);
+        // The signal takes effect a moment later: wait until the process is seen stopped.
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(m_pid);
+        for (auto deadline = std::chrono::steady_clock::now() + 20s;
+             paused && std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(1ms)) {
+            QFile file(stat);
+            if (!file.open(QIODevice::ReadOnly))
+                return;
+            const QByteArray text = file.readAll();
+            // "pid (name) state ...": the state follows the name's closing parenthesis.
+            if (text.mid(text.lastIndexOf(')') + 2, 1) == "T")
+                return;
+        }
+    }
+
     void stop()
     {
         if (m_pid > 0) {
@@ -214,6 +246,78 @@ private:
     pid_t m_pid = -1;
     int m_output = -1;
     QByteArray m_display;
+};
+
+// A "server" of the test's own on a display's abstract socket: it accepts connections and never
+// answers, not even the connection's setup.
+class SilentXServer {
+public:
+    SilentXServer()
+    {
+        for (int n = 4000; n < 4096 && m_listener < 0; ++n) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+            std::memcpy(address.sun_path + 1, path.data(), path.size());
+            const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(fd, 8) == 0) {
+                m_listener = fd;
+                m_display = n;
+            } else {
+                ::close(fd);
+            }
+        }
+        if (m_listener < 0 || ::pipe2(m_stop, O_CLOEXEC) != 0)
+            return;
+        m_thread = std::thread([this] {
+            for (;;) {
+                pollfd descriptors[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+                if (::poll(descriptors, 2, -1) < 0 || descriptors[1].revents != 0)
+                    return;
+                const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+                std::lock_guard lock(m_mutex);
+                if (client >= 0)
+                    m_clients.push_back(client);
+                m_accepted.notify_all();
+            }
+        });
+    }
+    ~SilentXServer()
+    {
+        if (m_thread.joinable()) {
+            [[maybe_unused]] const auto written = ::write(m_stop[1], "x", 1);
+            m_thread.join();
+        }
+        for (const int fd : {m_listener, m_stop[0], m_stop[1]})
+            if (fd >= 0)
+                ::close(fd);
+        for (const int fd : m_clients)
+            ::close(fd);
+    }
+
+    /** ":N", or empty when no display number was free. */
+    QByteArray display() const
+    {
+        return m_thread.joinable() ? ':' + QByteArray::number(m_display) : QByteArray();
+    }
+
+    /** Whether the count of connections accepted reached count. */
+    bool waitForConnections(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_accepted.wait_for(lock, 20s, [&] { return m_clients.size() >= count; });
+    }
+
+private:
+    int m_listener = -1;
+    int m_display = -1;
+    int m_stop[2] = {-1, -1};
+    std::mutex m_mutex;
+    std::condition_variable m_accepted;
+    std::vector<int> m_clients;
+    std::thread m_thread;
 };
 
 // Collects what a handler receives on the backend's thread.
@@ -365,6 +469,8 @@ TEST_F(X11ApplicationActivityTest, FocusOnNoWindowIsAnApplicationWithoutIdentifi
     const auto viewer = x.createWindow({std::nullopt, "org.example.Viewer", std::nullopt});
     x.setActive(editor);
     X11ApplicationActivity activity;
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
 
@@ -383,6 +489,8 @@ TEST_F(X11ApplicationActivityTest, OtherRootPropertiesAndRepeatsAreNoActivation)
     const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
     const auto viewer = x.createWindow({std::nullopt, "org.example.Viewer", std::nullopt});
     X11ApplicationActivity activity;
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
 
@@ -399,6 +507,8 @@ TEST_F(X11ApplicationActivityTest, EndedSubscriptionIsNotCalled)
 {
     const auto editor = x.createWindow({"org.example.Editor", std::nullopt, std::nullopt});
     X11ApplicationActivity activity;
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder ended, kept;
     Subscription first = activity.addActivationObserver(ended.handler());
     const Subscription second = activity.addActivationObserver(kept.handler());
@@ -422,15 +532,17 @@ TEST_F(X11ApplicationActivityTest, WindowProcessLeadsToItsApplication)
     cgroup.write("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
                  "app-gnome-firefox\\x2desr-4242.scope\n");
     cgroup.close();
-    const auto identity = std::make_shared<ApplicationIdentity>(
-        QStringList{dataHome.path()}, QStringList{QStringLiteral("de")}, QStringList{},
-        proc.path());
+    const auto identity = std::make_shared<ApplicationIdentity>(QStringList{dataHome.path()},
+                                                                QStringList{QStringLiteral("de")},
+                                                                QStringList{}, proc.path());
 
     X11ApplicationActivity activity(identity);
+    // Changes count from the first reading on.
+    ASSERT_TRUE(activity.isWatching());
     Recorder recorder;
     const Subscription subscription = activity.addActivationObserver(recorder.handler());
-    x.setActive(x.createWindow({std::nullopt, std::nullopt,
-                                QByteArray("Navigator\0Mystery-Browser\0", 26), 4242}));
+    x.setActive(x.createWindow(
+        {std::nullopt, std::nullopt, QByteArray("Navigator\0Mystery-Browser\0", 26), 4242}));
     EXPECT_EQ(recorder.at(0), app("firefox-esr.desktop", "Firefox ESR"));
     x.setActive(x.createWindow({std::nullopt, std::nullopt, std::nullopt, 4243}));
     EXPECT_EQ(recorder.at(1), app(std::nullopt, std::nullopt)) << "a process without a scope";
@@ -459,6 +571,8 @@ TEST_F(X11ApplicationActivityTest, RealXtermIsIdentifiedByItsInstalledEntry)
     std::optional<RunningApplication> seen;
     if (window != XCB_NONE) {
         X11ApplicationActivity activity(identity);
+        // Changes count from the first reading on.
+        ASSERT_TRUE(activity.isWatching());
         Recorder recorder;
         const Subscription subscription = activity.addActivationObserver(recorder.handler());
         x.setActive(window);
@@ -493,7 +607,10 @@ TEST_F(X11ApplicationActivityTest, LostServerEndsTheWatchAndEmptiesTheFront)
     }
     EXPECT_EQ(lost, app(std::nullopt, std::nullopt));
     EXPECT_EQ(log.messages(),
-              QStringList{"Foreground application tracking stopped: the X connection was lost"});
+              (QStringList{QStringLiteral("Foreground application tracking uses X11 "
+                                          "(_NET_ACTIVE_WINDOW on display \"%1\")")
+                               .arg(QString::fromLatin1(server.display())),
+                           "Foreground application tracking stopped: the X connection was lost"}));
 }
 
 TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneLogLine)
@@ -508,6 +625,8 @@ TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneL
          {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_SESSION_TYPE", std::nullopt}}},
         {"Wayland session", {{"XDG_SESSION_TYPE", "wayland"}}},
         {"unreachable display", {{"DISPLAY", ":4095"}}},
+        {"display name that cannot be read", {{"DISPLAY", "not a display"}}},
+        {"display number beyond any port", {{"DISPLAY", "unix:99999999999"}}},
     };
     for (const auto& c : cases) {
         ScopedEnvironment scoped;
@@ -530,6 +649,118 @@ TEST_F(X11ApplicationActivityTest, WithoutAnXDisplayThereIsNothingInFrontAndOneL
         const auto lines = log.messages();
         ASSERT_EQ(lines.size(), 1) << c.name;
         EXPECT_TRUE(lines[0].startsWith(u"Foreground application tracking is unavailable: "))
+            << c.name << ": " << lines[0].toStdString();
+    }
+}
+
+TEST_F(X11ApplicationActivityTest, ServerThatNeverAnswersHoldsUpOnlyTheBackendsThread)
+{
+    SilentXServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "no display number free";
+    environment.set("DISPLAY", server.display());
+    const Log::Capture log;
+    {
+        // Stopped while the connection's setup waits for the server: no line, no hang.
+        X11ApplicationActivity activity;
+        ASSERT_TRUE(server.waitForConnections(1));
+    }
+    EXPECT_EQ(log.messages(), QStringList{});
+    {
+        X11ApplicationActivity activity;
+        ASSERT_TRUE(server.waitForConnections(2));
+        EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+        EXPECT_FALSE(activity.isWatching());
+        Recorder recorder;
+        const Subscription subscription = activity.addActivationObserver(recorder.handler());
+        EXPECT_EQ(recorder.count(), 0u);
+    }
+    EXPECT_EQ(log.messages(),
+              QStringList{QStringLiteral("Foreground application tracking waits for the X display "
+                                         "\"%1\": it has not answered yet")
+                              .arg(QString::fromLatin1(server.display()))});
+}
+
+TEST_F(X11ApplicationActivityTest, ServerThatAnswersLateIsFollowedFromItsFirstReading)
+{
+    PrivateXServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    environment.set("DISPLAY", server.display());
+    XClient client;
+    ASSERT_TRUE(client.connected());
+    client.setActive(client.createWindow({"org.example.Editor", std::nullopt, std::nullopt}));
+
+    const Log::Capture log;
+    server.pause(true);
+    X11ApplicationActivity activity;
+    // Asked while the server does not answer: nothing in front, for now.
+    EXPECT_EQ(activity.frontmostApplication(), std::nullopt);
+    Recorder recorder;
+    const Subscription subscription = activity.addActivationObserver(recorder.handler());
+    server.pause(false);
+    // What was said to be nothing turns out to be the editor: that is an activation.
+    EXPECT_EQ(recorder.at(0), app("org.example.Editor", "Bearbeiter"));
+    EXPECT_EQ(activity.frontmostApplication(), app("org.example.Editor", "Bearbeiter"));
+    EXPECT_TRUE(activity.isWatching());
+    const QString display = QString::fromLatin1(server.display());
+    EXPECT_EQ(log.messages(),
+              (QStringList{QStringLiteral("Foreground application tracking waits for the X "
+                                          "display \"%1\": it has not answered yet")
+                               .arg(display),
+                           QStringLiteral("Foreground application tracking uses X11 "
+                                          "(_NET_ACTIVE_WINDOW on display \"%1\")")
+                               .arg(display)}));
+}
+
+TEST_F(X11ApplicationActivityTest, ConnectsWithTheCookieOfTheUsersAuthorityFile)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // One cookie for any display, which the server requires once it is given the file.
+    const QByteArray cookieFile = folder.filePath(QStringLiteral("cookie")).toLocal8Bit();
+    {
+        FILE* file = std::fopen(cookieFile.constData(), "wb");
+        ASSERT_NE(file, nullptr);
+        char name[] = "MIT-MAGIC-COOKIE-1";
+        char data[] = "0123456789abcdef";
+        char empty[] = "";
+        Xauth entry{};
+        entry.family = FamilyWild;
+        entry.address = entry.number = empty;
+        entry.name = name;
+        entry.name_length = sizeof name - 1;
+        entry.data = data;
+        entry.data_length = sizeof data - 1;
+        EXPECT_EQ(XauWriteAuth(file, &entry), 1);
+        std::fclose(file);
+    }
+    const QByteArray fifo = folder.filePath(QStringLiteral("fifo")).toLocal8Bit();
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    PrivateXServer server({"-auth", cookieFile.toStdString()});
+    ASSERT_FALSE(server.display().isEmpty()) << "Xvfb did not start";
+    environment.set("DISPLAY", server.display());
+
+    const struct {
+        const char* name;
+        QByteArray authority;
+        bool watching;
+    } cases[] = {
+        {"the server's cookie", cookieFile, true},
+        {"no authority file", folder.filePath(QStringLiteral("missing")).toLocal8Bit(), false},
+        // Read as a file, it would block the backend's thread for ever.
+        {"a FIFO as the authority file", fifo, false},
+    };
+    for (const auto& c : cases) {
+        environment.set("XAUTHORITY", c.authority);
+        const Log::Capture log;
+        {
+            X11ApplicationActivity activity;
+            EXPECT_EQ(activity.isWatching(), c.watching) << c.name;
+        }
+        const QStringList lines = log.messages();
+        ASSERT_EQ(lines.size(), 1) << c.name;
+        EXPECT_TRUE(lines[0].startsWith(c.watching ? u"Foreground application tracking uses X11"
+                                                   : u"Foreground application tracking is "
+                                                     u"unavailable: cannot connect"))
             << c.name << ": " << lines[0].toStdString();
     }
 }

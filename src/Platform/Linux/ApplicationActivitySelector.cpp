@@ -113,15 +113,10 @@ ApplicationActivitySelector::make(const SessionFacts& session,
     QString why = choice.reason;
     std::unique_ptr<ApplicationActivity> backend;
     switch (choice.backend) {
-    case ActivityBackend::x11: {
-        // The backend logs why it cannot watch the display itself.
-        auto x11 = std::make_unique<X11ApplicationActivity>(std::move(identity));
-        if (x11->isWatching())
-            Log::plain(QStringLiteral("Foreground application tracking uses X11 "
-                                      "(_NET_ACTIVE_WINDOW on display \"%1\")")
-                           .arg(session.display));
-        return x11;
-    }
+    case ActivityBackend::x11:
+        // The backend connects on its own thread and logs there that it watches the display,
+        // or why it cannot.
+        return std::make_unique<X11ApplicationActivity>(std::move(identity));
     case ActivityBackend::wlroots: {
         auto wlroots = std::make_unique<WlrootsApplicationActivity>(std::move(identity));
         if (wlroots->isWatching())

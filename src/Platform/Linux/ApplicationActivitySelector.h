@@ -39,7 +39,8 @@ public:
 
     /**
      * Makes the chosen backend. Writes one log line: the backend in use, or why there is none
-     * (then the result reports no application and never calls a handler).
+     * (then the result reports no application and never calls a handler). The X11 backend
+     * writes it from its own thread, once it knows whether the display answers.
      */
     [[nodiscard]] static std::unique_ptr<ApplicationActivity>
     make(const SessionFacts& session, std::shared_ptr<const ApplicationIdentity> identity);

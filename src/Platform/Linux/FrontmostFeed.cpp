@@ -16,6 +16,11 @@ void FrontmostFeed::publish(std::optional<RunningApplication> application)
         observers.notify(application.value_or(RunningApplication{}));
 }
 
+void FrontmostFeed::publishWindow(const RunningApplication& application)
+{
+    publish(application == RunningApplication{} ? std::nullopt : std::optional(application));
+}
+
 void FrontmostFeed::forget()
 {
     std::lock_guard lock(m_mutex);

@@ -20,6 +20,12 @@ public:
      */
     void publish(std::optional<RunningApplication> application);
 
+    /**
+     * The application of the window now in front, as the identity rule gave it: one without
+     * identifier and name (no desktop entry) is no application the report can name.
+     */
+    void publishWindow(const RunningApplication& application);
+
     /** The front is unknown again (the desktop's part is being loaded anew). */
     void forget();
 

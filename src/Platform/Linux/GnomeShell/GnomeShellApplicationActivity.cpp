@@ -1,7 +1,9 @@
 #include "Platform/Linux/GnomeShell/GnomeShellApplicationActivity.h"
 
 #include "Platform/Linux/ApplicationIdentity.h"
+#include "Platform/Linux/BackendThread.h"
 #include "Platform/Linux/FrontmostFeed.h"
+#include "Platform/Linux/PrivateSessionBus.h"
 #include "Platform/Log.h"
 
 #include <QDBusConnection>
@@ -9,7 +11,6 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QThread>
 
 #include <atomic>
 #include <mutex>
@@ -91,41 +92,32 @@ public:
     {
     }
 
+    ~Worker() override
+    {
+        // The watcher goes before its connection.
+        delete m_watcher;
+    }
+
     void startTracking()
     {
-        if (m_started)
+        if (m_bus)
             return;
-        m_started = true;
         m_shared->identity->warmUp();
-        m_bus.emplace(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName));
+        m_bus.emplace(m_connectionName, QStringLiteral("GNOME Shell"));
         if (!m_bus->isConnected()) {
-            Log::plain(QStringLiteral("Foreground application tracking is unavailable: no session "
-                                      "bus to reach GNOME Shell"));
-            m_bus.reset();
-            QDBusConnection::disconnectFromBus(m_connectionName);
             m_shared->feed.publish(std::nullopt);
             return;
         }
         m_watcher = new QDBusServiceWatcher(this);
-        m_watcher->setConnection(*m_bus);
+        m_watcher->setConnection(bus());
         m_watcher->setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
         m_watcher->setWatchedServices(
             {QString::fromLatin1(shellService), QString::fromLatin1(busName)});
         connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { refresh(); });
-        m_bus->connect(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
-                       QString::fromLatin1(interfaceName), QStringLiteral("FocusChanged"), this,
-                       SLOT(focusChanged(QDBusMessage)));
+        bus().connect(QString::fromLatin1(busName), QString::fromLatin1(objectPath),
+                      QString::fromLatin1(interfaceName), QStringLiteral("FocusChanged"), this,
+                      SLOT(focusChanged(QDBusMessage)));
         refresh();
-    }
-
-    void shutdown()
-    {
-        if (!m_bus)
-            return;
-        delete m_watcher;
-        m_watcher = nullptr;
-        m_bus.reset();
-        QDBusConnection::disconnectFromBus(m_connectionName);
     }
 
 public Q_SLOTS:
@@ -138,11 +130,13 @@ public Q_SLOTS:
     }
 
 private:
+    QDBusConnection& bus() { return m_bus->connection(); }
+
     // Learns who holds both names and, when the extension runs in the Shell, asks it.
     void refresh()
     {
         const auto owner = [this](const char* name) {
-            return m_bus->interface()->serviceOwner(QString::fromLatin1(name)).value();
+            return bus().interface()->serviceOwner(QString::fromLatin1(name)).value();
         };
         const QString shell = owner(shellService);
         const QString extension = owner(busName);
@@ -152,11 +146,11 @@ private:
             return;
         }
         if (extension.isEmpty()) {
-            const QString uuid = extensionUuid(shellVersion(*m_bus));
+            const QString uuid = extensionUuid(shellVersion(bus()));
             enter(Status::extensionOff,
                   QStringLiteral("GNOME Shell's extension %1 is %2: no foreground application "
                                  "until it runs; enable it with \"gnome-extensions enable %1\"")
-                      .arg(uuid, extensionState(*m_bus, uuid)));
+                      .arg(uuid, extensionState(bus(), uuid)));
             return;
         }
         if (extension != shell) {
@@ -170,7 +164,7 @@ private:
         QDBusMessage message = QDBusMessage::createMethodCall(
             extension, QString::fromLatin1(objectPath), QString::fromLatin1(interfaceName),
             QStringLiteral("Focus"));
-        const QDBusMessage reply = m_bus->call(message, QDBus::Block, callTimeoutMs);
+        const QDBusMessage reply = bus().call(message, QDBus::Block, callTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage || !take(reply.arguments())) {
             enter(Status::badAnswer,
                   QStringLiteral("GNOME Shell's activity extension did not answer (%1): no "
@@ -210,21 +204,17 @@ private:
         hints.wmClassInstance = stringAt(values, 2);
         hints.gtkApplicationId = stringAt(values, 3);
         hints.pid = values.at(4).toUInt();
-        const RunningApplication application = m_shared->identity->resolve(hints);
-        // No focus, or a window without a desktop entry: no application the report can name.
-        m_shared->feed.publish(application == RunningApplication{}
-                                   ? std::nullopt
-                                   : std::optional(application));
+        // No focus reads as a window without a desktop entry: no application.
+        m_shared->feed.publishWindow(m_shared->identity->resolve(hints));
         return true;
     }
 
     std::shared_ptr<Shared> m_shared;
     QString m_connectionName;
-    std::optional<QDBusConnection> m_bus;
+    std::optional<PrivateSessionBus> m_bus; // once tracking has started
     QDBusServiceWatcher* m_watcher = nullptr;
     QString m_extensionOwner;
     Status m_status = Status::unknown;
-    bool m_started = false;
 };
 
 GnomeShellApplicationActivity::GnomeShellApplicationActivity(
@@ -232,23 +222,12 @@ GnomeShellApplicationActivity::GnomeShellApplicationActivity(
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->identity = identity ? std::move(identity) : ApplicationIdentity::fromEnvironment();
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("ai.orvane.activity.gnome-shell"));
     m_worker = new Worker(m_shared);
-    m_worker->moveToThread(m_thread);
-    m_thread->start();
+    m_thread =
+        std::make_unique<BackendThread>(QStringLiteral("ai.orvane.activity.gnome-shell"), m_worker);
 }
 
-GnomeShellApplicationActivity::~GnomeShellApplicationActivity()
-{
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->shutdown(); },
-                              Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { delete worker; },
-                              Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-}
+GnomeShellApplicationActivity::~GnomeShellApplicationActivity() = default;
 
 std::optional<RunningApplication> GnomeShellApplicationActivity::frontmostApplication()
 {

@@ -7,7 +7,7 @@
 #include <memory>
 
 class ApplicationIdentity;
-class QThread;
+class BackendThread;
 
 /**
  * The application in front on GNOME Shell, from the agent's own Shell extension (the Shell keeps
@@ -19,12 +19,14 @@ class QThread;
  * while the extension is missing, disabled or the Shell is gone there is no application, and one
  * log line says why and how to enable the extension; when the extension (re)appears it is asked
  * again. The focused window's Shell application id, WM_CLASS, GTK application id and process go
- * through the identity rule (ApplicationIdentity). Handlers run on that thread; nothing wakes while the focus does not change.
+ * through the identity rule (ApplicationIdentity). Handlers run on that thread; nothing wakes while
+ * the focus does not change.
  */
 class GnomeShellApplicationActivity final : public ApplicationActivity {
 public:
     /** identity: the identity rule; by default this process's environment. */
-    explicit GnomeShellApplicationActivity(std::shared_ptr<const ApplicationIdentity> identity = {});
+    explicit GnomeShellApplicationActivity(
+        std::shared_ptr<const ApplicationIdentity> identity = {});
     /** Joins the thread; no handler runs once this returns. */
     ~GnomeShellApplicationActivity() override;
     GnomeShellApplicationActivity(const GnomeShellApplicationActivity&) = delete;
@@ -38,7 +40,8 @@ public:
     static constexpr auto objectPath = "/ai/orvane/ShellActivity";
     static constexpr auto interfaceName = "ai.orvane.ShellActivity";
 
-    /** The extension for a Shell version ("43.9"): ES modules from 45 on, the older format before. */
+    /** The extension for a Shell version ("43.9"): ES modules from 45 on, the older format before.
+     */
     [[nodiscard]] static QString extensionUuid(const QString& shellVersion);
 
     /**
@@ -52,6 +55,6 @@ public:
 private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
-    QThread* m_thread = nullptr;
-    Worker* m_worker = nullptr;
+    Worker* m_worker = nullptr; // owned by m_thread
+    std::unique_ptr<BackendThread> m_thread;
 };

@@ -1,7 +1,9 @@
 #include "Platform/Linux/KWin/KWinApplicationActivity.h"
 
 #include "Platform/Linux/ApplicationIdentity.h"
+#include "Platform/Linux/BackendThread.h"
 #include "Platform/Linux/FrontmostFeed.h"
+#include "Platform/Linux/PrivateSessionBus.h"
 #include "Platform/Log.h"
 
 #include <QCoreApplication>
@@ -15,7 +17,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
 #include <unistd.h>
@@ -60,6 +61,17 @@ public:
         m_pluginName = QStringLiteral("orvane-activity-%1-%2").arg(::getpid()).arg(n);
     }
 
+    ~Worker() override
+    {
+        m_tracking = false;
+        unload();
+        // The watcher goes before its connection.
+        delete m_watcher;
+        m_bus.reset();
+        if (!m_scriptCopy.isEmpty())
+            QFile::remove(m_scriptCopy);
+    }
+
     QString pluginName() const { return m_pluginName; }
 
 public Q_SLOTS:
@@ -79,11 +91,7 @@ public Q_SLOTS:
         hints.wmClassClass = resourceClass;
         hints.wmClassInstance = resourceName;
         hints.pid = pid.size() <= 10 ? pid.toLongLong() : 0;
-        const RunningApplication application = m_shared->identity->resolve(hints);
-        // A window without a desktop entry is no application the report can name.
-        m_shared->feed.publish(application == RunningApplication{}
-                                   ? std::nullopt
-                                   : std::optional(application));
+        m_shared->feed.publishWindow(m_shared->identity->resolve(hints));
     }
 
     void startTracking()
@@ -108,53 +116,33 @@ public Q_SLOTS:
         m_shared->feed.forget();
     }
 
-    void shutdown()
-    {
-        m_tracking = false;
-        unload();
-        if (m_connected) {
-            m_bus->unregisterObject(QStringLiteral("/Activity"));
-            m_bus->unregisterService(m_busName);
-            delete m_watcher;
-            m_watcher = nullptr;
-            m_bus.reset();
-            QDBusConnection::disconnectFromBus(m_connectionName);
-            m_connected = false;
-        }
-        if (!m_scriptCopy.isEmpty())
-            QFile::remove(m_scriptCopy);
-    }
-
 private:
     bool connectBus()
     {
-        if (m_connected)
+        if (m_bus)
             return true;
-        m_bus.emplace(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName));
+        m_bus.emplace(m_connectionName, QStringLiteral("KWin"));
         if (!m_bus->isConnected()) {
-            Log::plain(QStringLiteral("Foreground application tracking is unavailable: no session "
-                                      "bus to reach KWin"));
             m_bus.reset();
-            QDBusConnection::disconnectFromBus(m_connectionName);
             return false;
         }
-        if (!m_bus->registerObject(QStringLiteral("/Activity"), this,
-                                   QDBusConnection::ExportScriptableSlots) ||
-            !m_bus->registerService(m_busName)) {
+        if (!bus().registerObject(QStringLiteral("/Activity"), this,
+                                  QDBusConnection::ExportScriptableSlots) ||
+            !bus().registerService(m_busName)) {
             Log::plain(QStringLiteral("Foreground application tracking is unavailable: the bus "
                                       "name %1 is taken")
                            .arg(m_busName));
             m_bus.reset();
-            QDBusConnection::disconnectFromBus(m_connectionName);
             return false;
         }
-        m_watcher = new QDBusServiceWatcher(QString::fromLatin1(kwinService), *m_bus,
+        m_watcher = new QDBusServiceWatcher(QString::fromLatin1(kwinService), bus(),
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
                 &Worker::kwinOwnerChanged);
-        m_connected = true;
         return true;
     }
+
+    QDBusConnection& bus() { return m_bus->connection(); }
 
     void kwinOwnerChanged(const QString&, const QString& oldOwner, const QString& newOwner)
     {
@@ -182,7 +170,7 @@ private:
         QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kwinService),
                                                               path, interface, method);
         message.setArguments(arguments);
-        return m_bus->call(message, QDBus::Block, callTimeoutMs);
+        return bus().call(message, QDBus::Block, callTimeoutMs);
     }
 
     // The shipped script with this object's bus name in it, in a file only this user reads.
@@ -213,7 +201,7 @@ private:
 
     void load()
     {
-        const QString owner = m_bus->interface()->serviceOwner(QString::fromLatin1(kwinService));
+        const QString owner = bus().interface()->serviceOwner(QString::fromLatin1(kwinService));
         if (owner.isEmpty()) {
             Log::plain(QStringLiteral("Foreground application tracking waits for KWin: it is not "
                                       "on the session bus"));
@@ -241,13 +229,14 @@ private:
                            : -1;
         // KWin takes its bus name before its scripting object exists: a KWin that has just
         // started is asked again, a few times, before it counts as a failure.
-        if (id < 0 && loaded.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject") &&
+        if (id < 0 &&
+            loaded.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject") &&
             m_startRetries < maximumStartRetries) {
             ++m_startRetries;
             m_kwinOwner.clear();
             QTimer::singleShot(startRetryMs, this, [this, owner] {
                 if (m_tracking && !m_loaded && m_kwinOwner.isEmpty() &&
-                    m_bus->interface()->serviceOwner(QString::fromLatin1(kwinService)).value() ==
+                    bus().interface()->serviceOwner(QString::fromLatin1(kwinService)).value() ==
                         owner)
                     load();
             });
@@ -294,9 +283,8 @@ private:
     QString m_pluginName;
     QString m_scriptCopy;
     QString m_kwinOwner;
-    std::optional<QDBusConnection> m_bus;
+    std::optional<PrivateSessionBus> m_bus;
     QDBusServiceWatcher* m_watcher = nullptr;
-    bool m_connected = false;
     bool m_tracking = false;
     bool m_loaded = false;
     int m_startRetries = 0;
@@ -307,27 +295,16 @@ KWinApplicationActivity::KWinApplicationActivity(
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->identity = identity ? std::move(identity) : ApplicationIdentity::fromEnvironment();
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("ai.orvane.activity.kwin"));
     m_worker = new Worker(m_shared, scriptPath.isEmpty() ? scriptTemplatePath() : scriptPath);
-    m_worker->moveToThread(m_thread);
     m_shared->worker = m_worker;
-    m_thread->start();
+    m_thread = std::make_unique<BackendThread>(QStringLiteral("ai.orvane.activity.kwin"), m_worker);
 }
 
 KWinApplicationActivity::~KWinApplicationActivity()
 {
-    {
-        std::lock_guard lock(m_shared->workerMutex);
-        m_shared->worker = nullptr;
-    }
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->shutdown(); },
-                              Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { delete worker; },
-                              Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
+    // A subscription that ends from now on finds no worker; the thread then ends it.
+    std::lock_guard lock(m_shared->workerMutex);
+    m_shared->worker = nullptr;
 }
 
 std::optional<RunningApplication> KWinApplicationActivity::frontmostApplication()

@@ -7,7 +7,7 @@
 #include <memory>
 
 class ApplicationIdentity;
-class QThread;
+class BackendThread;
 
 /**
  * The application in front on KDE Plasma (KWin 5.27 and Plasma 6), from a KWin script that
@@ -56,6 +56,6 @@ public:
 private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
-    QThread* m_thread = nullptr;
-    Worker* m_worker = nullptr;
+    Worker* m_worker = nullptr; // owned by m_thread
+    std::unique_ptr<BackendThread> m_thread;
 };

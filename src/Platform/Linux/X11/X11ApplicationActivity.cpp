@@ -2,6 +2,7 @@
 
 #include "Platform/ActivationObservers.h"
 #include "Platform/Linux/ApplicationIdentity.h"
+#include "Platform/Linux/X11/X11DisplaySocket.h"
 #include "Platform/Log.h"
 
 #include <QByteArray>
@@ -10,11 +11,14 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +32,9 @@ namespace {
 // Enough for any name worth looking up (desktop ids are file names); a longer value is read cut,
 // and still too long to be looked up.
 constexpr uint32_t maximumPropertyLongs = 1024;
+// How long a first question waits for the first reading: a healthy local server answers in
+// milliseconds, a stuck one never.
+constexpr auto frontmostWait = std::chrono::seconds(2);
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -47,21 +54,19 @@ public:
     explicit Watcher(std::shared_ptr<const ApplicationIdentity> identity);
     ~Watcher();
 
-    bool watching() const { return m_watching; }
-    std::optional<RunningApplication> frontmost() const
-    {
-        std::unique_lock lock(m_frontmostMutex);
-        // The thread reads the first window after building the identity index.
-        m_frontmostRead.wait_for(lock, std::chrono::seconds(5), [this] { return m_read; });
-        return m_frontmost;
-    }
+    /** Whether the first reading was made; waits for it like frontmost(). */
+    bool watching() const;
+    std::optional<RunningApplication> frontmost() const;
 
     ActivationObservers observers;
 
 private:
-    // An empty text when the display can be watched, else why not.
+    // Waits, the first time only, for the thread's first reading; false when it did not come.
+    bool waitForFirstReading() const;
+    // On the thread: an empty text when the display can be watched, else why not.
     QString connect();
     void disconnect();
+    void watch();
     void run();
     void handle(const xcb_generic_event_t* event);
     xcb_window_t activeWindow();
@@ -74,6 +79,8 @@ private:
     std::optional<uint32_t> cardinal(xcb_get_property_cookie_t cookie);
 
     const std::shared_ptr<const ApplicationIdentity> m_identity;
+    const QByteArray m_displayName;
+    X11DisplaySocket m_socket;
     xcb_connection_t* m_connection = nullptr;
     xcb_ewmh_connection_t m_ewmh{};
     bool m_ewmhReady = false;
@@ -83,70 +90,147 @@ private:
     xcb_atom_t m_kdeDesktopFile = XCB_NONE;
     xcb_atom_t m_pid = XCB_NONE;
     int m_wakeFd = -1;
+    std::atomic<bool> m_stopping = false;
 
-    // Touched by the constructor and then only by the thread.
+    // Touched only by the thread.
     xcb_window_t m_activeWindow = XCB_NONE;
 
     mutable std::mutex m_frontmostMutex;
     mutable std::condition_variable m_frontmostRead;
-    bool m_read = false;
+    bool m_read = false;                   // the first reading was made, or the thread gave up
+    bool m_watching = false;               // the first reading was made
+    mutable bool m_waited = false;         // a caller has waited once, read or not
+    mutable bool m_answeredUnread = false; // ... and was told nothing is in front before it
     std::optional<RunningApplication> m_frontmost;
 
-    bool m_watching = false;
     std::thread m_thread;
 };
 
 X11ApplicationActivity::Watcher::Watcher(std::shared_ptr<const ApplicationIdentity> identity)
-    : m_identity(identity ? std::move(identity) : ApplicationIdentity::fromEnvironment())
+    : m_identity(identity ? std::move(identity) : ApplicationIdentity::fromEnvironment()),
+      m_displayName(qgetenv("DISPLAY")), m_socket(m_displayName)
 {
-    if (const QString reason = connect(); !reason.isEmpty()) {
-        Log::plain(
-            QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
-        disconnect();
-        std::lock_guard lock(m_frontmostMutex);
-        m_read = true;
-        return;
-    }
-    m_watching = true;
-    // The window active now is read here, not on the thread: a change made once this
-    // constructor returns must arrive as an activation, however late the thread first runs.
-    m_activeWindow = activeWindow();
-    m_thread = std::thread([this] {
-        m_identity->warmUp();
-        publish(m_activeWindow == XCB_NONE ? std::nullopt
-                                           : std::optional(describe(m_activeWindow)),
-                false);
-        run();
-    });
-}
-
-X11ApplicationActivity::Watcher::~Watcher()
-{
-    if (m_thread.joinable()) {
-        const uint64_t one = 1;
-        // The descriptor is ours and nonblocking; a full counter still leaves it readable.
-        [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
-        m_thread.join();
-    }
-    disconnect();
-}
-
-QString X11ApplicationActivity::Watcher::connect()
-{
+    QString reason;
     // Under Wayland an X server (Xwayland) may run, but it sees only its own windows.
     // The same test as the backend selector's: an X11 session may hold a nested Wayland display.
     const QString sessionType = qEnvironmentVariable("XDG_SESSION_TYPE").toLower();
     if (sessionType == u"wayland" ||
         (sessionType != u"x11" && !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty()))
-        return QStringLiteral("the session runs Wayland, which does not tell which window is "
-                              "active");
-    const QString display = qEnvironmentVariable("DISPLAY");
-    if (display.isEmpty())
-        return QStringLiteral("no X display (DISPLAY is not set)");
+        reason = QStringLiteral("the session runs Wayland, which does not tell which window is "
+                                "active");
+    else if (m_displayName.isEmpty())
+        reason = QStringLiteral("no X display (DISPLAY is not set)");
+    else if ((m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)
+        reason =
+            QStringLiteral("no event descriptor (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
+    if (!reason.isEmpty()) {
+        Log::plain(
+            QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
+        std::lock_guard lock(m_frontmostMutex);
+        m_read = true;
+        return;
+    }
+    // Every X request, the connection's setup included, is made on the thread: a server that
+    // accepts and never answers holds up only that thread.
+    m_thread = std::thread([this] { watch(); });
+}
 
-    m_connection = xcb_connect(nullptr, &m_screen);
+X11ApplicationActivity::Watcher::~Watcher()
+{
+    if (m_thread.joinable()) {
+        m_stopping = true;
+        const uint64_t one = 1;
+        // The descriptor is ours and nonblocking; a full counter still leaves it readable.
+        [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+        // Ends a wait for the server's answer, the setup's included.
+        m_socket.cut();
+        m_thread.join();
+    }
+    disconnect();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+bool X11ApplicationActivity::Watcher::waitForFirstReading() const
+{
+    std::unique_lock lock(m_frontmostMutex);
+    if (!m_waited) {
+        m_waited = true;
+        // The thread reads the first window once connected and the identity index is built.
+        if (!m_frontmostRead.wait_for(lock, frontmostWait, [this] { return m_read; })) {
+            m_answeredUnread = true;
+            lock.unlock();
+            Log::plain(QStringLiteral("Foreground application tracking waits for the X display "
+                                      "\"%1\": it has not answered yet")
+                           .arg(QString::fromLocal8Bit(m_displayName.left(200))));
+            return false;
+        }
+    }
+    return m_read;
+}
+
+bool X11ApplicationActivity::Watcher::watching() const
+{
+    waitForFirstReading();
+    std::lock_guard lock(m_frontmostMutex);
+    return m_watching;
+}
+
+std::optional<RunningApplication> X11ApplicationActivity::Watcher::frontmost() const
+{
+    waitForFirstReading();
+    std::lock_guard lock(m_frontmostMutex);
+    return m_frontmost;
+}
+
+void X11ApplicationActivity::Watcher::watch()
+{
+    if (const QString reason = connect(); !reason.isEmpty()) {
+        // A connection cut by the destructor is no fault worth a line.
+        if (!m_stopping)
+            Log::plain(
+                QStringLiteral("Foreground application tracking is unavailable: %1").arg(reason));
+        std::lock_guard lock(m_frontmostMutex);
+        m_read = true;
+        m_frontmostRead.notify_all();
+        return;
+    }
+    // Property changes of the root window are selected first: a change from here on arrives
+    // as an event, however late the first reading is.
+    m_activeWindow = activeWindow();
+    m_identity->warmUp();
+    const std::optional<RunningApplication> first =
+        m_activeWindow == XCB_NONE ? std::nullopt : std::optional(describe(m_activeWindow));
+    Log::plain(QStringLiteral("Foreground application tracking uses X11 (_NET_ACTIVE_WINDOW on "
+                              "display \"%1\")")
+                   .arg(QString::fromLocal8Bit(m_displayName.left(200))));
+    {
+        std::lock_guard lock(m_frontmostMutex);
+        m_watching = true;
+    }
+    publish(first, false);
+    run();
+}
+
+QString X11ApplicationActivity::Watcher::connect()
+{
+    const QString display = QString::fromLocal8Bit(m_displayName.left(200));
+    QString why;
+    const int fd = m_socket.open(m_wakeFd, &why);
+    if (fd < 0)
+        return QStringLiteral("cannot connect to the X display \"%1\" (%2)").arg(display, why);
+    X11DisplaySocket::Cookie cookie = m_socket.cookie();
+    xcb_auth_info_t auth{static_cast<int>(cookie.name.size()), cookie.name.data(),
+                         static_cast<int>(cookie.data.size()), cookie.data.data()};
+    // libxcb closes what it is given, on failure too: the socket object keeps its own
+    // descriptor, so that cut() never reaches a number reused by then.
+    const int handed = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (handed < 0)
+        return QStringLiteral("no descriptor (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
+    m_connection = xcb_connect_to_fd(handed, cookie.name.isEmpty() ? nullptr : &auth);
     if (xcb_connection_has_error(m_connection))
         return QStringLiteral("cannot connect to the X display \"%1\"").arg(display);
+    const int screen = m_socket.screen();
 
     xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_connection, &m_ewmh);
     const auto intern = [this](std::string_view name) {
@@ -162,12 +246,13 @@ QString X11ApplicationActivity::Watcher::connect()
         xcb_intern_atom_reply(m_connection, kdeCookie, nullptr));
     const XcbPointer<xcb_intern_atom_reply_t> pid(
         xcb_intern_atom_reply(m_connection, pidCookie, nullptr));
-    if (!m_ewmhReady || !gtk || !kde || !pid || m_screen < 0 || m_screen >= m_ewmh.nb_screens)
+    if (!m_ewmhReady || !gtk || !kde || !pid || screen < 0 || screen >= m_ewmh.nb_screens)
         return QStringLiteral("the X display \"%1\" did not answer").arg(display);
     m_gtkApplicationId = gtk->atom;
     m_kdeDesktopFile = kde->atom;
     m_pid = pid->atom;
-    m_root = m_ewmh.screens[m_screen]->root;
+    m_root = m_ewmh.screens[screen]->root;
+    m_screen = screen;
 
     // Only property changes of the root window: _NET_ACTIVE_WINDOW among them.
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -176,19 +261,11 @@ QString X11ApplicationActivity::Watcher::connect()
         xcb_change_window_attributes_checked(m_connection, m_root, XCB_CW_EVENT_MASK, &mask)));
     if (error)
         return QStringLiteral("the X display \"%1\" refused to report window changes").arg(display);
-
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0)
-        return QStringLiteral("no event descriptor (%1)")
-            .arg(QString::fromLocal8Bit(strerror(errno)));
     return {};
 }
 
 void X11ApplicationActivity::Watcher::disconnect()
 {
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
-    m_wakeFd = -1;
     if (m_ewmhReady)
         xcb_ewmh_connection_wipe(&m_ewmh);
     m_ewmhReady = false;
@@ -206,6 +283,8 @@ void X11ApplicationActivity::Watcher::run()
         // before sleeping, or they would wait for the next wake-up.
         while (const XcbPointer<xcb_generic_event_t> event{xcb_poll_for_event(m_connection)})
             handle(event.get());
+        if (m_stopping)
+            return;
         if (xcb_connection_has_error(m_connection)) {
             Log::plain(QStringLiteral("Foreground application tracking stopped: the X "
                                       "connection was lost"));
@@ -262,11 +341,16 @@ void X11ApplicationActivity::Watcher::publish(std::optional<RunningApplication> 
 {
     {
         std::lock_guard lock(m_frontmostMutex);
+        // Who was told that nothing is in front before the first reading learns of its window
+        // as an activation.
+        if (!m_read && m_answeredUnread && application)
+            notify = true;
         m_frontmost = application;
         m_read = true;
     }
     m_frontmostRead.notify_all();
-    if (notify)
+    // A connection cut while stopping reads as no window: that is no activation.
+    if (notify && !m_stopping)
         observers.notify(application.value_or(RunningApplication{}));
 }
 

@@ -13,19 +13,28 @@ class ApplicationIdentity;
  * _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE, WM_CLASS and _NET_WM_PID through the
  * identity rule (ApplicationIdentity).
  *
- * frontmostApplication() answers from what the thread last read, without asking the server
- * (the first call waits, a few seconds at most, for the thread's first reading).
+ * Every X request, the connection's setup included, is made on that thread: the caller never
+ * waits on the X server. frontmostApplication() answers from what the thread last read; the
+ * first question waits up to two seconds for the thread's first reading, and when none has come
+ * (a server that accepts and does not answer) it logs one line and answers no application.
+ * A first reading that comes after that answer reaches the handlers as an activation.
  *
- * Without a usable X display (none set, a Wayland session, a server that cannot be reached)
- * it says so in one log line, reports no application and never calls a handler. A connection
- * lost later is logged once; handlers then receive an application with neither identifier nor
- * name, and nothing is in front from then on.
+ * Once connected it logs one line naming the display. Without a usable X display (none set, a
+ * Wayland session, a server that cannot be reached) it says so in one log line, reports no
+ * application and never calls a handler. A connection lost later is logged once; handlers then
+ * receive an application with neither identifier nor name, and nothing is in front from then on.
  */
 class X11ApplicationActivity final : public ApplicationActivity {
 public:
-    /** Connects to $DISPLAY; the identity rule defaults to this process's environment. */
+    /**
+     * Starts connecting to $DISPLAY on the backend's thread; the identity rule defaults to this
+     * process's environment.
+     */
     explicit X11ApplicationActivity(std::shared_ptr<const ApplicationIdentity> identity = {});
-    /** Stops and joins the thread; no handler runs once this returns. */
+    /**
+     * Stops and joins the thread, cutting the connection to end any wait for the server; no
+     * handler runs once this returns.
+     */
     ~X11ApplicationActivity() override;
     X11ApplicationActivity(const X11ApplicationActivity&) = delete;
     X11ApplicationActivity& operator=(const X11ApplicationActivity&) = delete;
@@ -33,7 +42,10 @@ public:
     [[nodiscard]] std::optional<RunningApplication> frontmostApplication() override;
     [[nodiscard]] Subscription addActivationObserver(ActivationHandler handler) override;
 
-    /** Whether the X display was reached and the active window is being watched. */
+    /**
+     * Whether the X display was reached and the active window is being watched; waits for the
+     * first reading as frontmostApplication() does.
+     */
     [[nodiscard]] bool isWatching() const;
 
 private:
