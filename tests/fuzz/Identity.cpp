@@ -80,6 +80,12 @@ struct Setup {
             QStringList{user, system}, QStringList{QStringLiteral("de_DE"), QStringLiteral("de")},
             QStringList{catalog}, proc);
         identity->warmUp();
+        // A folder that failed to set up would leave every input resolving to nothing.
+        WindowHints firefox;
+        firefox.appId = QStringLiteral("firefox-esr");
+        Fuzz::check(identity->resolve(firefox).bundleIdentifier ==
+                        QStringLiteral("firefox-esr.desktop"),
+                    "the data folder names no Firefox");
     }
 
     QTemporaryDir root;
