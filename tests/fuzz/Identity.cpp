@@ -94,13 +94,13 @@ struct Setup {
     std::unique_ptr<ApplicationIdentity> identity;
 };
 
-// A /proc file of the window's process: written when the input has it, else absent.
+// A /proc file of the window's process: written when the input has it, else absent. Removed
+// first: ext4 flushes a file truncated and written again to disk on close, a wait on every run.
 void procFile(const QString& path, const QList<QByteArray>& fields, qsizetype index)
 {
+    QFile::remove(path);
     if (index < fields.size())
         Fuzz::check(write(path, fields[index]), "a /proc file cannot be written");
-    else
-        QFile::remove(path);
 }
 
 } // namespace
