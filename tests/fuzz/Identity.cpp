@@ -2,7 +2,8 @@
 // real desktop entries and AppStream data (copied once per process into a temporary folder).
 // Input: fields split at 0x1e, each optional: the Wayland or GNOME Shell app id, the GTK
 // application id, the KDE desktop-file name, WM_CLASS as the raw property ("instance\0class\0"),
-// the process's /proc/<pid>/cgroup and its /.flatpak-info (either one gives the window a process).
+// the process's /proc/<pid>/cgroup and its /.flatpak-info (a fifth field, even empty, gives the
+// window that process).
 // Whatever comes out is an application the usage measurement can count, or nothing; the same
 // hints give the same answer twice.
 #include "FuzzSupport.h"
