@@ -1,16 +1,12 @@
 #include "Services/ActivityReporter.h"
 
-#include "Support/UnicodeText.h"
+#include "Services/MeasuredIdentifier.h"
 
 #include <algorithm>
 
 ActivityReporter::ActivityReporter(ApplicationActivity& activity, const Clock& clock)
-    : m_activity(activity), m_clock(clock),
-      m_identifierPattern(QRegularExpression::anchoredPattern(
-          QStringLiteral(R"([A-Za-z][A-Za-z0-9_-]*(\.[A-Za-z0-9_-]+)+)"))),
-      m_liveness(std::make_shared<Liveness>())
+    : m_activity(activity), m_clock(clock), m_liveness(std::make_shared<Liveness>())
 {
-    m_identifierPattern.optimize();
     m_liveness->reporter = this;
     m_buffer.reserve(maximumQueued);
     m_usageDay = dayString(m_clock.now());
@@ -153,17 +149,9 @@ void ActivityReporter::append(const ActivityEvent& event)
     m_buffer.push_back(event);
 }
 
-bool ActivityReporter::isMeasurable(const QString& identifier) const
-{
-    // A text of at most 200 UTF-16 units has at most 200 characters: no need to count them.
-    return m_identifierPattern.match(identifier).hasMatch() &&
-           (identifier.size() <= maximumIdentifierLength ||
-            UnicodeText::characterCount(identifier) <= maximumIdentifierLength);
-}
-
 void ActivityReporter::openSegment(const RunningApplication& application, const QDateTime& now)
 {
-    if (application.bundleIdentifier && isMeasurable(*application.bundleIdentifier))
+    if (application.bundleIdentifier && MeasuredIdentifier::accepts(*application.bundleIdentifier))
         m_current = Segment{*application.bundleIdentifier, application.localizedName, now};
     else
         m_current.reset();

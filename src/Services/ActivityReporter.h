@@ -3,12 +3,12 @@
 #include "Models/ActivityEvent.h"
 #include "Models/AppUsageReport.h"
 #include "Platform/ApplicationActivity.h"
+#include "Services/MeasuredIdentifier.h"
 #include "Support/Clock.h"
 #include "Support/Subscription.h"
 
 #include <QDateTime>
 #include <QList>
-#include <QRegularExpression>
 #include <QString>
 
 #include <cstdint>
@@ -27,7 +27,7 @@ class ActivityReporter {
 public:
     static constexpr qsizetype maximumQueued = 2000;
     static constexpr qsizetype batchSize = 100;
-    static constexpr qsizetype maximumIdentifierLength = 200;
+    static constexpr qsizetype maximumIdentifierLength = MeasuredIdentifier::maximumLength;
     static constexpr qsizetype maximumReportItems = 500;
 
     /** activity and clock must outlive the reporter. */
@@ -78,14 +78,12 @@ private:
 
     // These run with m_lock held.
     void append(const ActivityEvent& event);
-    bool isMeasurable(const QString& identifier) const;
     void openSegment(const RunningApplication& application, const QDateTime& now);
     void closeCurrent(const QDateTime& now);
     static QString dayString(const QDateTime& instant);
 
     ApplicationActivity& m_activity;
     const Clock& m_clock;
-    const QRegularExpression m_identifierPattern;
     const std::shared_ptr<Liveness> m_liveness;
 
     mutable std::mutex m_lock;

@@ -301,6 +301,10 @@ TEST(ApplicationIdentity, DesktopIdsFromCgroupTable)
         {"0::/", {}},
         {"", {}},
         {"\xff\xfe/app-\xff-1.scope", {"\xef\xbf\xbd"}},
+        // An escape is "\x" and two hex digits, either case; anything else stays text.
+        {"0::/app.slice/app-flatpak-org.a\\x2Db-1.scope", {"org.a-b"}},
+        {"0::/app.slice/app-a\\x-db-1.scope", {"db", "a\\x-db"}},
+        {"0::/app.slice/app-flatpak-a\\x+fb\\x 1c\\x2-1.scope", {"a\\x+fb\\x 1c\\x2"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ApplicationIdentity::desktopIdsFromCgroup(c.contents), c.expected) << c.contents;

@@ -1,19 +1,25 @@
-// One record of a service answer (ORVANE_FUZZ_RECORD, from ORVANE_FUZZ_RECORD_HEADER):
-// decoding gives the record or a DecodingError; a decoded record encodes to text that decodes
-// to the same record.
+// Every record of a service answer, the first byte choosing which (its value modulo 8, so '0' to
+// '7' in the committed inputs): decoding gives the record or a DecodingError; a decoded record
+// encodes to text that decodes to the same record.
 #include "FuzzSupport.h"
 
-#include ORVANE_FUZZ_RECORD_HEADER
+#include "Models/AcceptedResponse.h"
+#include "Models/ActivityBatchResponse.h"
+#include "Models/ApiErrorBody.h"
+#include "Models/CustomPolicyRule.h"
+#include "Models/EnrollResponse.h"
+#include "Models/HeartbeatResponse.h"
+#include "Models/Policy.h"
+#include "Models/RuleAction.h"
 #include "Support/Json.h"
 
-#include <string>
+namespace {
 
-using Record = ORVANE_FUZZ_RECORD;
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+template <typename Record>
+void decode(const QByteArray& text)
 {
     try {
-        const Record record = Json::decode<Record>(Fuzz::bytes(data, size));
+        const Record record = Json::decode<Record>(text);
         if constexpr (Json::WritableRecord<Record>) {
             const QByteArray once = Json::encode(record);
             QByteArray twice;
@@ -26,6 +32,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const Json::DecodingError& e) {
         Fuzz::check(!e.path().empty() || !e.reason().empty(), "a decoding error says nothing");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const QByteArray text = Fuzz::bytes(data + 1, size - 1);
+    switch (data[0] % 8) {
+    case 0:
+        decode<EnrollResponse>(text);
+        break;
+    case 1:
+        decode<HeartbeatResponse>(text);
+        break;
+    case 2:
+        decode<Policy>(text);
+        break;
+    case 3:
+        decode<CustomPolicyRule>(text);
+        break;
+    case 4:
+        decode<RuleAction>(text);
+        break;
+    case 5:
+        decode<ActivityBatchResponse>(text);
+        break;
+    case 6:
+        decode<AcceptedResponse>(text);
+        break;
+    default:
+        decode<ApiErrorBody>(text);
+        break;
     }
     return 0;
 }

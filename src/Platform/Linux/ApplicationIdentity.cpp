@@ -40,16 +40,27 @@ bool usableHint(const QString& hint)
     return true;
 }
 
-// "\x2d" and the like, as systemd escapes unit names.
+int hexDigit(QChar c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    return -1;
+}
+
+// "\x2d" and the like, as systemd escapes unit names: exactly two hex digits ("\x-d" is text).
 QString unescapedUnitName(const QString& text)
 {
     QString out;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == u'\\' && i + 3 < text.size() && text[i + 1] == u'x') {
-            bool ok = false;
-            const int code = text.mid(i + 2, 2).toInt(&ok, 16);
-            if (ok) {
-                out += QChar(code);
+            const int high = hexDigit(text[i + 2]);
+            const int low = hexDigit(text[i + 3]);
+            if (high >= 0 && low >= 0) {
+                out += QChar(high * 16 + low);
                 i += 3;
                 continue;
             }
