@@ -4,6 +4,7 @@
 // cycle a usage report, and events queued at start give it batches to upload.
 //   orvane-scaled-helper <heartbeat s> <policy s> <activity s> <events to queue>
 #include "Models/ActivityEvent.h"
+#include "Platform/Log.h"
 #include "Platform/NetworkPathMonitor.h"
 #include "Platform/PowerEvents.h"
 #include "Services/ActivityReporter.h"
@@ -17,6 +18,7 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    Log::setProgramPrefix(QStringLiteral("[OrvaneHelper] "));
     const QStringList args = app.arguments();
     if (args.size() != 5) {
         std::fputs("usage: orvane-scaled-helper <heartbeat> <policy> <activity> <events>\n", stderr);
