@@ -99,8 +99,9 @@ private:
     /** Records a heartbeat or policy failure; a 401 goes on to handleUnauthorized. */
     QCoro::Task<> handleFailure(ApiError error, std::optional<QString> sentToken);
     /**
-     * A 401 for a request that carried sentToken: takes over a different token saved in the
-     * keychain meanwhile, or else stops and unpairs.
+     * A 401 for a request that carried sentToken: ignored when the client has replaced that
+     * token since; takes over a different token saved in the keychain meanwhile; or else
+     * stops and unpairs.
      */
     QCoro::Task<> handleUnauthorized(std::optional<QString> sentToken);
     void wireSleepWakeObservers();

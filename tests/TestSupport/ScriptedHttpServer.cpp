@@ -115,6 +115,13 @@ Answer Answer::reset()
     return a;
 }
 
+Answer Answer::hold()
+{
+    Answer a;
+    a.kind = Kind::held;
+    return a;
+}
+
 Answer Answer::neverAnswer()
 {
     Answer a;
@@ -209,6 +216,7 @@ struct ScriptedHttpServer::Private {
     QList<Request> requests;
     int connections = 0;
     std::vector<std::shared_ptr<Connection>> open;
+    std::deque<std::weak_ptr<Connection>> held;
 
     void accept(qintptr descriptor)
     {
@@ -307,6 +315,12 @@ struct ScriptedHttpServer::Private {
         case Answer::Kind::closeAtOnce:
             c.silenced = true;
             socket->abort();
+            return;
+        case Answer::Kind::held:
+            c.silenced = true;
+            for (const auto& o : open)
+                if (o.get() == &c)
+                    held.push_back(o);
             return;
         case Answer::Kind::neverAnswer:
             c.silenced = true;
@@ -462,6 +476,20 @@ int ScriptedHttpServer::connectionCount() const
 bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs)
 {
     return processEventsUntil([&] { return d->requests.size() >= count; }, timeoutMs);
+}
+
+bool ScriptedHttpServer::releaseHeld(const Answer& answer)
+{
+    while (!d->held.empty()) {
+        const auto c = d->held.front().lock();
+        d->held.pop_front();
+        if (!c || !c->socket)
+            continue;
+        c->silenced = false;
+        d->respond(*c, answer);
+        return true;
+    }
+    return false;
 }
 
 void ScriptedHttpServer::closeAllConnections()

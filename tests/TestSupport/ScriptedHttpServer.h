@@ -54,6 +54,7 @@ public:
             neverAnswer,    ///< keep the connection open and say nothing
             raw,            ///< send these bytes as they are, then close
             reset,          ///< reset the connection (TCP RST) without a byte
+            held,           ///< say nothing until releaseHeld() gives the answer
         };
 
         Kind kind = Kind::respond;
@@ -82,6 +83,8 @@ public:
         /** Reset the connection (TCP RST) as soon as the request is in. */
         static Answer reset();
         static Answer neverAnswer();
+        /** Keep the request waiting; releaseHeld() answers it later. */
+        static Answer hold();
         /** Bytes that are not an HTTP answer (or any bytes), then close. */
         static Answer raw(QByteArray bytes);
         /** A status whose body is `bytes` filler bytes written as the client drains them. */
@@ -124,6 +127,9 @@ public:
     [[nodiscard]] int connectionCount() const;
     /** Runs the event loop until that many requests have come in or the time is up. */
     bool waitForRequests(int count, int timeoutMs = 5000);
+
+    /** Answers the oldest held request still connected; false when there is none. */
+    bool releaseHeld(const Answer& answer);
 
     /** Drops every open connection (also those told never to answer). */
     void closeAllConnections();
