@@ -22,6 +22,11 @@
 
 namespace {
 
+bool hasLineBreakOrNul(const QByteArray& text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
+
 void initialiseCurlOnce()
 {
     // curl_global_init is not thread-safe in every libcurl; once per process is enough.
@@ -294,6 +299,15 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
         failed.error = QStringLiteral("HTTP transport shut down");
         co_return failed;
     }
+
+    // libcurl writes header lines as given: a line break (or a NUL, which ends the C string)
+    // in a value would let the rest pass for headers or a body of its own.
+    for (const auto& [name, value] : request.headers)
+        if (hasLineBreakOrNul(name) || hasLineBreakOrNul(value)) {
+            Response refused;
+            refused.error = QStringLiteral("a header holds a line break or NUL; not sent");
+            co_return refused;
+        }
 
     auto transfer = std::make_unique<Transfer>();
     Transfer* t = transfer.get();
