@@ -13,12 +13,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     Log::setProgramPrefix(QStringLiteral("[OrvaneHelper] "));
-    return runHelper(app, HelperSources{
-                              .config = HeartbeatScheduler::Config::defaults(),
-                              .power = []() -> PowerEvents& { return PowerEvents::system(); },
-                              .pathMonitor = [] { return NetworkPathMonitor::create(); },
-                              .activity = []() -> ActivityReporter& {
-                                  return ActivityReporter::shared();
-                              },
-                          });
+    return runHelper(
+        app, HelperSources{
+                 .config = HeartbeatScheduler::Config::defaults(),
+                 .power = []() -> PowerEvents& { return PowerEvents::system(); },
+                 .pathMonitor = [] { return NetworkPathMonitor::create(); },
+                 .activity = []() -> ActivityReporter& { return ActivityReporter::shared(); },
+             });
 }

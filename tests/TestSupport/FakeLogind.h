@@ -53,8 +53,8 @@ public:
 
     void sendPrepareForSleep(bool sleeping)
     {
-        QDBusMessage signal = QDBusMessage::createSignal(path, interface,
-                                                         QStringLiteral("PrepareForSleep"));
+        QDBusMessage signal =
+            QDBusMessage::createSignal(path, interface, QStringLiteral("PrepareForSleep"));
         signal << sleeping;
         m_bus.send(signal);
     }

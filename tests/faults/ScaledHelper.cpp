@@ -21,7 +21,8 @@ int main(int argc, char** argv)
     Log::setProgramPrefix(QStringLiteral("[OrvaneHelper] "));
     const QStringList args = app.arguments();
     if (args.size() != 5) {
-        std::fputs("usage: orvane-scaled-helper <heartbeat> <policy> <activity> <events>\n", stderr);
+        std::fputs("usage: orvane-scaled-helper <heartbeat> <policy> <activity> <events>\n",
+                   stderr);
         return 2;
     }
     const HeartbeatScheduler::Config config{args[1].toDouble(), args[2].toDouble(),
