@@ -317,7 +317,7 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
     // The one resend allowed: a GET whose reused connection closed before any answer.
     t->allowedSends = isGetWithoutBody(request) ? 2 : 1;
     t->idle.setSingleShot(true);
-    // A coarse timer may fire 5% early: 57 s for the 60 s of the answer rules.
+    // A coarse timer may fire 5% early: 57 s for a 60 s timeout.
     t->idle.setTimerType(Qt::PreciseTimer);
     // QTimer counts in int milliseconds.
     t->idle.setInterval(std::min(request.timeout, std::chrono::milliseconds(INT_MAX)));
