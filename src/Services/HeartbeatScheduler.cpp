@@ -145,6 +145,8 @@ QCoro::Task<> HeartbeatScheduler::sendHeartbeat()
     }
     m_lastHeartbeatAt.set(m_clock.now());
     m_lastError.set(std::nullopt);
+    // A renewed token a locked or absent keychain could not take is saved once it can.
+    m_auth.saveUnsavedToken();
 }
 
 QCoro::Task<> HeartbeatScheduler::pullPolicy()

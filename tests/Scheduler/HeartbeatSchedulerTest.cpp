@@ -328,6 +328,41 @@ INSTANTIATE_TEST_SUITE_P(
                       UnauthorizedCase{"/api/v1/device/events/batch", {600, 600, 1}, false},
                       UnauthorizedCase{"/api/v1/device/app-usage", {600, 600, 1}, false}));
 
+TEST_F(SchedulerTest, ARenewedTokenTheKeychainCouldNotTakeIsSavedAfterALaterHeartbeat)
+{
+    const struct {
+        const char* name;
+        std::optional<QByteArray> savedMeanwhile; // by the other program, while locked
+        QString expected;
+    } cases[] = {
+        {"the keychain unlocks", std::nullopt, QStringLiteral("renewed-token")},
+        {"the other program saved its own", QByteArray("other-token"), QStringLiteral("other-token")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        makePairedScheduler(slow);
+        secrets.failEverything(SecretStore::locked);
+        answers["/api/v1/device/events/batch"] =
+            Answer::json(200, R"({"accepted":1,"deviceToken":"renewed-token"})");
+        await(api->reportActivity({ActivityEvent::make(QStringLiteral("test"), childId, clock.now())}));
+        const auto heartbeats = countOf("/device/heartbeat");
+        scheduler->kick();
+        ASSERT_TRUE(processEventsUntil([&] { return countOf("/device/heartbeat") > heartbeats; }));
+        runFor(100);
+
+        secrets.failEverything(SecretStore::success);
+        EXPECT_EQ(keychain.readDeviceToken(), QStringLiteral("device-token"));
+        if (c.savedMeanwhile)
+            secrets.put(keychain.service(), QStringLiteral("refresh"), *c.savedMeanwhile);
+        scheduler->kick();
+        ASSERT_TRUE(processEventsUntil([&] { return countOf("/device/heartbeat") > heartbeats + 1; }));
+        runFor(100);
+        EXPECT_EQ(keychain.readDeviceToken(), c.expected);
+        EXPECT_EQ(api->accessToken(), QStringLiteral("renewed-token"));
+        scheduler.reset();
+    }
+}
+
 TEST_F(SchedulerTest, ARefusalOfATokenRenewedMeanwhileDoesNotUnpairWhenTheKeychainCannotTell)
 {
     // The heartbeat goes out with the stored token and waits; meanwhile an activity answer
