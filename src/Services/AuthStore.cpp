@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 AuthStore::AuthStore(ApiClient& api, KeychainStore& keychain, const DeviceFacts& facts,
                      const BundleInfo& bundle, QObject* parent)
     : RenewedTokenReceiver(parent), m_api(api), m_keychain(keychain), m_facts(facts),
@@ -37,6 +39,7 @@ QCoro::Task<void> AuthStore::bootstrap()
         co_return;
     }
     m_api.setAccessToken(*token);
+    m_keychainToken = token;
     const auto childId = m_keychain.readChildId();
 
     m_childId.set(childId);
@@ -95,6 +98,8 @@ QCoro::Task<void> AuthStore::applyEnrollment(EnrollResponse response)
         co_return;
     }
     m_api.setAccessToken(response.deviceToken);
+    m_keychainToken = response.deviceToken;
+    m_unsavedToken.reset();
 
     m_deviceId.set(response.deviceId);
     m_childId.set(response.childId);
@@ -106,6 +111,8 @@ QCoro::Task<void> AuthStore::unenroll()
 {
     m_keychain.clear();
     m_api.setAccessToken(std::nullopt);
+    m_keychainToken.reset();
+    m_unsavedToken.reset();
 
     m_deviceId.set(std::nullopt);
     m_childId.set(std::nullopt);
@@ -118,8 +125,33 @@ void AuthStore::applyRenewedToken(const QString& token)
 {
     try {
         m_keychain.saveDeviceToken(token);
+        m_keychainToken = token;
+        m_unsavedToken.reset();
     } catch (...) {
-        // Dropped: the client already uses the token for this run.
+        // The client already uses the token for this run; saved later if the keychain lets.
+        m_unsavedToken = token;
+    }
+}
+
+void AuthStore::saveUnsavedToken()
+{
+    if (!m_unsavedToken)
+        return;
+    if (m_api.accessToken() != m_unsavedToken) {
+        m_unsavedToken.reset();
+        return;
+    }
+    const std::optional<QString> saved = m_keychain.readDeviceToken();
+    if (!saved)
+        return; // still unreadable, or the other program unpaired: nothing to replace now
+    if (saved != m_keychainToken) {
+        m_unsavedToken.reset(); // the other program saved a token of its own meanwhile
+        return;
+    }
+    try {
+        m_keychain.saveDeviceToken(*m_unsavedToken);
+        m_keychainToken = std::exchange(m_unsavedToken, std::nullopt);
+    } catch (...) {
     }
 }
 
@@ -135,6 +167,8 @@ bool AuthStore::adoptSavedToken(const std::optional<QString>& refused)
     if (!deviceId)
         return false;
     m_api.setAccessToken(*saved);
+    m_keychainToken = saved;
+    m_unsavedToken.reset();
     // The other program may have paired the device anew: follow its identifiers too.
     if (deviceId != m_deviceId.get()) {
         m_childId.set(m_keychain.readChildId());

@@ -51,8 +51,17 @@ public:
     QCoro::Task<void> enroll(QString pairingCode);
     /** Forgets the session here (keychain and client token); the service is not told. */
     QCoro::Task<void> unenroll();
-    /** Saves a token the client already uses; a failed save is dropped. */
+    /**
+     * Saves a token the client already uses. A failed save (keychain locked or away) is kept
+     * for saveUnsavedToken, so that the next start does not restore the replaced token.
+     */
     void applyRenewedToken(const QString& token) override;
+    /**
+     * Saves a renewed token whose save failed, when the client still uses it and the keychain
+     * still holds the token it replaced (one the other program saved meanwhile wins); does
+     * nothing otherwise. Reads the keychain only while such a token is pending.
+     */
+    void saveUnsavedToken();
     /**
      * After the service refused `refused`: when the session is paired and the keychain holds a
      * present, non-empty token other than it, with a device identifier (the other program of
@@ -72,6 +81,11 @@ private:
     KeychainStore& m_keychain;
     const DeviceFacts& m_facts;
     const BundleInfo m_bundle;
+
+    // The token this store last read from or wrote to the keychain, and a renewed one it could
+    // not write.
+    std::optional<QString> m_keychainToken;
+    std::optional<QString> m_unsavedToken;
 
     Observable<bool> m_enrolled{false};
     Observable<std::optional<QUuid>> m_deviceId{std::nullopt};

@@ -145,6 +145,8 @@ QCoro::Task<> HeartbeatScheduler::sendHeartbeat()
     }
     m_lastHeartbeatAt.set(m_clock.now());
     m_lastError.set(std::nullopt);
+    // A renewed token a locked or absent keychain could not take is saved once it can.
+    m_auth.saveUnsavedToken();
 }
 
 QCoro::Task<> HeartbeatScheduler::pullPolicy()
@@ -219,6 +221,11 @@ QCoro::Task<> HeartbeatScheduler::handleFailure(ApiError error, std::optional<QS
 
 QCoro::Task<> HeartbeatScheduler::handleUnauthorized(std::optional<QString> sentToken)
 {
+    // A refusal of a token this program has replaced since (a renewal answered while the
+    // request was under way) says nothing of the token in use: the next tick tells. The
+    // keychain cannot tell here when it could not save the renewal (locked, or away).
+    if (sentToken != m_api.accessToken())
+        co_return;
     // The other program of this device may have saved a renewed token since the request was
     // built: the refusal is then of a token the device no longer uses, and no reason to unpair
     // both programs. The keychain is read only here, never on a successful cycle.

@@ -28,9 +28,10 @@ class QTimer;
 /**
  * Keeps a paired device in touch with the service: three repeating timers drive the heartbeat,
  * policy and activity cycles; sleep stops it, wake restarts it and checks in at once; an HTTP
- * 401 on any request stops it and unpairs the session, unless the keychain holds a token other
- * than the refused one (renewed by the other program), which it takes over instead. Lives on
- * the main thread; every timer, the path monitor and the power events deliver there.
+ * 401 on any request stops it and unpairs the session, unless the refused token is no longer
+ * the client's (renewed while the request was under way) or the keychain holds another one
+ * (renewed by the other program), which it takes over instead. Lives on the main thread;
+ * every timer, the path monitor and the power events deliver there.
  */
 class HeartbeatScheduler : public QObject {
     Q_OBJECT
@@ -99,8 +100,9 @@ private:
     /** Records a heartbeat or policy failure; a 401 goes on to handleUnauthorized. */
     QCoro::Task<> handleFailure(ApiError error, std::optional<QString> sentToken);
     /**
-     * A 401 for a request that carried sentToken: takes over a different token saved in the
-     * keychain meanwhile, or else stops and unpairs.
+     * A 401 for a request that carried sentToken: ignored when the client has replaced that
+     * token since; takes over a different token saved in the keychain meanwhile; or else
+     * stops and unpairs.
      */
     QCoro::Task<> handleUnauthorized(std::optional<QString> sentToken);
     void wireSleepWakeObservers();

@@ -22,6 +22,11 @@
 
 namespace {
 
+bool hasLineBreakOrNul(const QByteArray& text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
+
 void initialiseCurlOnce()
 {
     // curl_global_init is not thread-safe in every libcurl; once per process is enough.
@@ -295,6 +300,15 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
         co_return failed;
     }
 
+    // libcurl writes header lines as given: a line break (or a NUL, which ends the C string)
+    // in a value would let the rest pass for headers or a body of its own.
+    for (const auto& [name, value] : request.headers)
+        if (hasLineBreakOrNul(name) || hasLineBreakOrNul(value)) {
+            Response refused;
+            refused.error = QStringLiteral("a header holds a line break or NUL; not sent");
+            co_return refused;
+        }
+
     auto transfer = std::make_unique<Transfer>();
     Transfer* t = transfer.get();
     t->owner = this;
@@ -303,6 +317,8 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
     // The one resend allowed: a GET whose reused connection closed before any answer.
     t->allowedSends = isGetWithoutBody(request) ? 2 : 1;
     t->idle.setSingleShot(true);
+    // A coarse timer may fire 5% early: 57 s for a 60 s timeout.
+    t->idle.setTimerType(Qt::PreciseTimer);
     // QTimer counts in int milliseconds.
     t->idle.setInterval(std::min(request.timeout, std::chrono::milliseconds(INT_MAX)));
     QObject::connect(&t->idle, &QTimer::timeout, this, [this, t] {

@@ -1,93 +1,23 @@
 // OrvaneMacHelper: keeps a paired device checking in while the tray program is not running.
 // It restores the session from the keychain, runs the scheduler while the device is paired and
 // stops it when the device is unpaired. No window, no arguments, no exit of its own.
-#include "Platform/BundleInfo.h"
 #include "Platform/Log.h"
 #include "Platform/NetworkPathMonitor.h"
 #include "Platform/PowerEvents.h"
 #include "Services/ActivityReporter.h"
-#include "Services/ApiClient.h"
-#include "Services/AuthStore.h"
-#include "Services/HeartbeatScheduler.h"
-#include "Services/KeychainStore.h"
+#include "helper/HelperRuntime.h"
 
 #include <QCoreApplication>
-#include <QThread>
-#include <QTimer>
-
-#include <any>
-#include <vector>
-
-namespace {
-
-/** Keeps the helper's subscriptions alive for the life of the program. */
-struct HelperRetainer {
-    std::vector<std::any> bag;
-
-    static HelperRetainer& shared()
-    {
-        static HelperRetainer retainer;
-        return retainer;
-    }
-};
-
-void log(const QString& text)
-{
-    Log::plain(QStringLiteral("[OrvaneHelper] ") + text);
-}
-
-int runHelper(QCoreApplication& app)
-{
-    Q_ASSERT(QThread::currentThread() == app.thread());
-
-    const BundleInfo& bundle = BundleInfo::main();
-    log(QStringLiteral("starting \u2014 bundle=%1")
-            .arg(bundle.text("CFBundleIdentifier").value_or(QStringLiteral("unknown"))));
-
-    ApiClient& api = ApiClient::shared();
-    KeychainStore& keychain = KeychainStore::shared();
-    AuthStore auth(api, keychain);
-
-    ActivityReporter& activity = ActivityReporter::shared();
-    HeartbeatScheduler scheduler(api, auth, activity, HeartbeatScheduler::Config::defaults(),
-                                 PowerEvents::system(), NetworkPathMonitor::create());
-
-    // The delayed check: by then the restore queued above has normally finished.
-    QTimer::singleShot(std::chrono::seconds(1), &app, [&auth, &scheduler] {
-        if (auth.enrolled().get()) {
-            scheduler.start();
-            const auto deviceId = auth.deviceId().get();
-            log(QStringLiteral("scheduler started for device=%1")
-                    .arg(deviceId ? deviceId->toString(QUuid::WithoutBraces).toUpper()
-                                  : QStringLiteral("unknown")));
-        } else {
-            log(QStringLiteral("no device session \u2014 idle until paired"));
-        }
-    });
-
-    // The follow-up rule decides on the delivered value and on isRunning when its task runs.
-    auto subscription =
-        std::make_shared<Subscription>(auth.enrolled().subscribe([&app, &scheduler](bool enrolled) {
-            QTimer::singleShot(0, &app, [&scheduler, enrolled] {
-                if (enrolled && !scheduler.isRunning().get()) {
-                    scheduler.start();
-                    log(QStringLiteral("scheduler started after live pair"));
-                } else if (!enrolled && scheduler.isRunning().get()) {
-                    scheduler.stop();
-                    log(QStringLiteral("scheduler stopped after unpair"));
-                }
-            });
-        }));
-    HelperRetainer::shared().bag.emplace_back(subscription);
-
-    return app.exec();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     Log::setProgramPrefix(QStringLiteral("[OrvaneHelper] "));
-    return runHelper(app);
+    return runHelper(
+        app, HelperSources{
+                 .config = HeartbeatScheduler::Config::defaults(),
+                 .power = []() -> PowerEvents& { return PowerEvents::system(); },
+                 .pathMonitor = [] { return NetworkPathMonitor::create(); },
+                 .activity = []() -> ActivityReporter& { return ActivityReporter::shared(); },
+             });
 }

@@ -3,6 +3,7 @@
 #include "Platform/Log.h"
 
 #include "TestSupport/Await.h"
+#include "TestSupport/FakeLogind.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -24,9 +25,9 @@
 
 namespace {
 
-const QString logindService = QStringLiteral("org.freedesktop.login1");
-const QString logindPath = QStringLiteral("/org/freedesktop/login1");
-const QString logindInterface = QStringLiteral("org.freedesktop.login1.Manager");
+const QString& logindService = FakeLogind::service;
+const QString& logindPath = FakeLogind::path;
+const QString& logindInterface = FakeLogind::interface;
 
 /** A dbus-daemon of the test's own, on a socket in a temporary folder. */
 class PrivateBus {
@@ -73,69 +74,6 @@ private:
     QTemporaryDir m_folder;
     QProcess m_daemon;
     QString m_address;
-};
-
-/** logind's part: owns its name on the bus, hands out delay locks, sends PrepareForSleep. */
-class FakeLogind : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-
-public:
-    explicit FakeLogind(const QString& address)
-        : m_bus(QDBusConnection::connectToBus(address, QStringLiteral("fake-logind")))
-    {
-        m_registered = m_bus.registerObject(logindPath, this, QDBusConnection::ExportAllSlots) &&
-                       m_bus.registerService(logindService);
-    }
-
-    ~FakeLogind() override
-    {
-        m_bus.unregisterService(logindService);
-        m_bus.unregisterObject(logindPath);
-        for (const int fd : m_lockReadEnds)
-            ::close(fd);
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
-    }
-
-    [[nodiscard]] bool isRegistered() const { return m_registered; }
-    [[nodiscard]] int locksHandedOut() const { return static_cast<int>(m_lockReadEnds.size()); }
-    [[nodiscard]] const QStringList& lastInhibitArguments() const { return m_lastArguments; }
-
-    /** Whether every copy of the lock handed out last has been closed. */
-    [[nodiscard]] bool lastLockReleased() const
-    {
-        pollfd p{m_lockReadEnds.back(), POLLIN, 0};
-        char byte = 0;
-        return ::poll(&p, 1, 0) == 1 && ::read(p.fd, &byte, 1) == 0;
-    }
-
-    void sendPrepareForSleep(bool sleeping)
-    {
-        QDBusMessage signal = QDBusMessage::createSignal(logindPath, logindInterface,
-                                                         QStringLiteral("PrepareForSleep"));
-        signal << sleeping;
-        m_bus.send(signal);
-    }
-
-public Q_SLOTS:
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
-                                    const QString& mode)
-    {
-        m_lastArguments = {what, who, why, mode};
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0)
-            return {};
-        m_lockReadEnds.push_back(ends[0]);
-        QDBusUnixFileDescriptor lock(ends[1]); // holds its own copy
-        ::close(ends[1]);
-        return lock;
-    }
-
-private:
-    QDBusConnection m_bus;
-    bool m_registered = false;
-    std::vector<int> m_lockReadEnds;
-    QStringList m_lastArguments;
 };
 
 class PowerEventsTest : public ::testing::Test {
@@ -243,4 +181,3 @@ TEST(PowerEventsWithoutBus, logOneLineAndNeverFire)
 
 } // namespace
 
-#include "PowerEventsTest.moc"

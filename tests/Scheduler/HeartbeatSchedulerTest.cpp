@@ -328,6 +328,71 @@ INSTANTIATE_TEST_SUITE_P(
                       UnauthorizedCase{"/api/v1/device/events/batch", {600, 600, 1}, false},
                       UnauthorizedCase{"/api/v1/device/app-usage", {600, 600, 1}, false}));
 
+TEST_F(SchedulerTest, ARenewedTokenTheKeychainCouldNotTakeIsSavedAfterALaterHeartbeat)
+{
+    const struct {
+        const char* name;
+        std::optional<QByteArray> savedMeanwhile; // by the other program, while locked
+        QString expected;
+    } cases[] = {
+        {"the keychain unlocks", std::nullopt, QStringLiteral("renewed-token")},
+        {"the other program saved its own", QByteArray("other-token"), QStringLiteral("other-token")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        makePairedScheduler(slow);
+        secrets.failEverything(SecretStore::locked);
+        answers["/api/v1/device/events/batch"] =
+            Answer::json(200, R"({"accepted":1,"deviceToken":"renewed-token"})");
+        await(api->reportActivity({ActivityEvent::make(QStringLiteral("test"), childId, clock.now())}));
+        const auto heartbeats = countOf("/device/heartbeat");
+        scheduler->kick();
+        ASSERT_TRUE(processEventsUntil([&] { return countOf("/device/heartbeat") > heartbeats; }));
+        runFor(100);
+
+        secrets.failEverything(SecretStore::success);
+        EXPECT_EQ(keychain.readDeviceToken(), QStringLiteral("device-token"));
+        if (c.savedMeanwhile)
+            secrets.put(keychain.service(), QStringLiteral("refresh"), *c.savedMeanwhile);
+        scheduler->kick();
+        ASSERT_TRUE(processEventsUntil([&] { return countOf("/device/heartbeat") > heartbeats + 1; }));
+        runFor(100);
+        EXPECT_EQ(keychain.readDeviceToken(), c.expected);
+        EXPECT_EQ(api->accessToken(), QStringLiteral("renewed-token"));
+        scheduler.reset();
+    }
+}
+
+TEST_F(SchedulerTest, ARefusalOfATokenRenewedMeanwhileDoesNotUnpairWhenTheKeychainCannotTell)
+{
+    // The heartbeat goes out with the stored token and waits; meanwhile an activity answer
+    // renews the token, which the locked keychain cannot save; then the waiting heartbeat is
+    // refused. The refusal is of a token the device no longer uses.
+    makePairedScheduler(slow);
+    scheduler->start();
+    secrets.failEverything(SecretStore::locked);
+    answers["/api/v1/device/heartbeat"] = Answer::hold();
+    scheduler->kick();
+    ASSERT_TRUE(server.waitForRequests(1));
+    answers["/api/v1/device/events/batch"] =
+        Answer::json(200, R"({"accepted":1,"deviceToken":"renewed-token"})");
+    await(api->reportActivity({ActivityEvent::make(QStringLiteral("test"), childId, clock.now())}));
+    ASSERT_EQ(api->accessToken(), QStringLiteral("renewed-token"));
+
+    ASSERT_TRUE(server.releaseHeld(Answer::json(401, R"({"title":"old token"})")));
+    ASSERT_TRUE(processEventsUntil([this] { return scheduler->lastError().get().has_value(); }));
+    runFor(200);
+    EXPECT_TRUE(auth->enrolled().get());
+    EXPECT_TRUE(scheduler->isRunning().get());
+    EXPECT_EQ(api->accessToken(), QStringLiteral("renewed-token"));
+
+    // The token in use refused: that one unpairs.
+    answers["/api/v1/device/heartbeat"] = Answer::json(401, R"({"title":"revoked"})");
+    scheduler->kick();
+    ASSERT_TRUE(processEventsUntil([this] { return !auth->enrolled().get(); }));
+    EXPECT_FALSE(scheduler->isRunning().get());
+}
+
 TEST_F(SchedulerTest, AFailedBatchGoesBackInFrontAndTheUsageIsStillSent)
 {
     makePairedScheduler({600, 600, 1});

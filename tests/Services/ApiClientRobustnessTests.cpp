@@ -136,6 +136,36 @@ TEST_F(ApiClientFixture, NoErrorTextCarriesANewTokenFromAnEnrolment)
     expectNoToken(apiErrorOf(enroll()), "control character");
 }
 
+TEST_F(ApiClientFixture, ATokenThatWouldBreakItsHeaderLineIsNeverSent)
+{
+    // A token from the keychain or a renewal answer is not checked, but a line break in it
+    // would end the header early and let the rest pass for headers or a body of its own.
+    const struct {
+        const char* name;
+        QString token;
+    } cases[] = {
+        {"line feed at the end", QStringLiteral("tok-abc\n")},
+        {"injected header", QStringLiteral("tok-abc\r\nX-Injected: 1")},
+        {"carriage return", QStringLiteral("tok\rabc")},
+        {"NUL", QStringLiteral("tok") + QChar(0) + QStringLiteral("abc")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        client->setAccessToken(c.token);
+        const auto before = server.requests().size();
+        const auto error = apiErrorOf(client->fetchPolicy());
+        ASSERT_TRUE(error.has_value());
+        EXPECT_NE(error->as<ApiError::Network>(), nullptr) << error->what();
+        EXPECT_FALSE(QString::fromUtf8(error->what()).contains(QStringLiteral("abc")));
+        EXPECT_EQ(server.requests().size(), before) << "nothing goes out";
+    }
+    // A sound token goes out again.
+    client->setAccessToken(kToken);
+    server.enqueue(Answer::json(200, kPolicyAnswer));
+    EXPECT_NO_THROW(await(client->fetchPolicy()));
+    EXPECT_EQ(server.requests().back().header("Authorization"), "Bearer " + kToken.toUtf8());
+}
+
 TEST_F(ApiClientFixture, RedirectSendsTheTokenNowhereElse)
 {
     ScriptedHttpServer elsewhere;

@@ -8,6 +8,9 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 #include <deque>
 
@@ -43,6 +46,15 @@ bool sameName(const QByteArray& a, const QByteArray& b)
 }
 
 constexpr qint64 kStreamChunk = 64 * 1024;
+
+/** Closes with a TCP RST rather than a FIN: a linger time of zero discards what is unsent. */
+void resetConnection(QTcpSocket* socket)
+{
+    const linger now{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now,
+                 sizeof now);
+    socket->abort();
+}
 
 } // namespace
 
@@ -96,6 +108,20 @@ Answer Answer::closeAtOnce()
     return a;
 }
 
+Answer Answer::reset()
+{
+    Answer a;
+    a.kind = Kind::reset;
+    return a;
+}
+
+Answer Answer::hold()
+{
+    Answer a;
+    a.kind = Kind::held;
+    return a;
+}
+
 Answer Answer::neverAnswer()
 {
     Answer a;
@@ -141,6 +167,18 @@ Answer& Answer::closing()
     return *this;
 }
 
+Answer& Answer::resetAfter(qint64 bytes)
+{
+    resetAfterBodyBytes = bytes;
+    return *this;
+}
+
+Answer& Answer::dripped(int intervalMs)
+{
+    dripIntervalMs = intervalMs;
+    return *this;
+}
+
 // --- the server ---
 
 namespace {
@@ -160,6 +198,7 @@ struct ScriptedHttpServer::Private {
         QPointer<QTcpSocket> socket;
         QByteArray buffer;
         bool silenced = false; // told never to answer: ignore whatever else comes
+        bool owesAnswer = false; // told never to answer, and so still owes one
         qint64 streamLeft = 0; // filler bytes still to write
         bool closeAfterStream = false;
     };
@@ -177,6 +216,7 @@ struct ScriptedHttpServer::Private {
     QList<Request> requests;
     int connections = 0;
     std::vector<std::shared_ptr<Connection>> open;
+    std::deque<std::weak_ptr<Connection>> held;
 
     void accept(qintptr descriptor)
     {
@@ -220,8 +260,11 @@ struct ScriptedHttpServer::Private {
         });
         QObject::connect(socket, &QTcpSocket::disconnected, q, [this, weak, socket] {
             socket->deleteLater();
-            if (auto c = weak.lock())
+            if (auto c = weak.lock()) {
+                if (c->owesAnswer)
+                    Q_EMIT q->unansweredConnectionClosed();
                 std::erase(open, c);
+            }
         });
         if (tls)
             static_cast<QSslSocket*>(socket)->startServerEncryption();
@@ -273,8 +316,19 @@ struct ScriptedHttpServer::Private {
             c.silenced = true;
             socket->abort();
             return;
+        case Answer::Kind::held:
+            c.silenced = true;
+            for (const auto& o : open)
+                if (o.get() == &c)
+                    held.push_back(o);
+            return;
         case Answer::Kind::neverAnswer:
             c.silenced = true;
+            c.owesAnswer = true;
+            return;
+        case Answer::Kind::reset:
+            c.silenced = true;
+            resetConnection(socket);
             return;
         case Answer::Kind::raw:
             socket->write(a.rawBytes);
@@ -294,6 +348,31 @@ struct ScriptedHttpServer::Private {
             head += "Content-Length: " + QByteArray::number(a.declaredLength.value_or(bodySize)) + "\r\n";
         head += a.keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
         head += "\r\n";
+        if (a.resetAfterBodyBytes >= 0) {
+            socket->write(head + a.body.left(a.resetAfterBodyBytes));
+            socket->flush();
+            c.silenced = true;
+            // Let the bytes leave before the reset discards what is unsent.
+            QTimer::singleShot(100, socket, [socket] { resetConnection(socket); });
+            return;
+        }
+        if (a.dripIntervalMs > 0) {
+            c.silenced = !a.keepAlive;
+            auto* timer = new QTimer(socket); // ends with the socket
+            QObject::connect(timer, &QTimer::timeout, socket,
+                             [socket, timer, left = head + a.body, close = !a.keepAlive]() mutable {
+                                 if (left.isEmpty()) {
+                                     timer->stop();
+                                     if (close)
+                                         socket->disconnectFromHost();
+                                     return;
+                                 }
+                                 socket->write(left.left(1));
+                                 left.remove(0, 1);
+                             });
+            timer->start(a.dripIntervalMs);
+            return;
+        }
         socket->write(head);
         if (a.streamedBytes > 0) {
             c.streamLeft = a.streamedBytes;
@@ -399,11 +478,27 @@ bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs)
     return processEventsUntil([&] { return d->requests.size() >= count; }, timeoutMs);
 }
 
+bool ScriptedHttpServer::releaseHeld(const Answer& answer)
+{
+    while (!d->held.empty()) {
+        const auto c = d->held.front().lock();
+        d->held.pop_front();
+        if (!c || !c->socket)
+            continue;
+        c->silenced = false;
+        d->respond(*c, answer);
+        return true;
+    }
+    return false;
+}
+
 void ScriptedHttpServer::closeAllConnections()
 {
     const auto open = d->open;
-    for (const auto& c : open)
+    for (const auto& c : open) {
+        c->owesAnswer = false; // closed here, not by the client
         if (c->socket)
             c->socket->abort();
+    }
     d->open.clear();
 }

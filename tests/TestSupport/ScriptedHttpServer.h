@@ -53,6 +53,8 @@ public:
             closeAtOnce,    ///< close the connection without a byte
             neverAnswer,    ///< keep the connection open and say nothing
             raw,            ///< send these bytes as they are, then close
+            reset,          ///< reset the connection (TCP RST) without a byte
+            held,           ///< say nothing until releaseHeld() gives the answer
         };
 
         Kind kind = Kind::respond;
@@ -68,13 +70,21 @@ public:
         /** Instead of body: this many filler bytes, written as the client reads them. */
         qint64 streamedBytes = 0;
         QByteArray rawBytes;
+        /** Reset the connection (TCP RST) once this many bytes of the body are out; -1: never. */
+        qint64 resetAfterBodyBytes = -1;
+        /** Write the whole answer one byte at a time, one every this many milliseconds; 0: at once. */
+        int dripIntervalMs = 0;
 
         /** A JSON body with "Content-Type: application/json". */
         static Answer json(int status, QByteArray body);
         /** Any status and body, without Content-Type. */
         static Answer plain(int status, QByteArray body = {});
         static Answer closeAtOnce();
+        /** Reset the connection (TCP RST) as soon as the request is in. */
+        static Answer reset();
         static Answer neverAnswer();
+        /** Keep the request waiting; releaseHeld() answers it later. */
+        static Answer hold();
         /** Bytes that are not an HTTP answer (or any bytes), then close. */
         static Answer raw(QByteArray bytes);
         /** A status whose body is `bytes` filler bytes written as the client drains them. */
@@ -85,6 +95,10 @@ public:
         Answer& cutShort(qint64 length);
         /** Answer with "Connection: close" and close after it. */
         Answer& closing();
+        /** Send the head and `bytes` bytes of the body, then reset the connection. */
+        Answer& resetAfter(qint64 bytes);
+        /** Send the answer one byte at a time, one every `intervalMs`. */
+        Answer& dripped(int intervalMs);
     };
 
     using Handler = std::function<Answer(const Request&)>;
@@ -114,8 +128,15 @@ public:
     /** Runs the event loop until that many requests have come in or the time is up. */
     bool waitForRequests(int count, int timeoutMs = 5000);
 
+    /** Answers the oldest held request still connected; false when there is none. */
+    bool releaseHeld(const Answer& answer);
+
     /** Drops every open connection (also those told never to answer). */
     void closeAllConnections();
+
+Q_SIGNALS:
+    /** A connection that was told never to answer has been closed by the client. */
+    void unansweredConnectionClosed();
 
 private:
     struct Private;
