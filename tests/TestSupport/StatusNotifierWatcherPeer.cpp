@@ -1,5 +1,7 @@
 #include "TestSupport/StatusNotifierWatcherPeer.h"
 
+#include "TestSupport/RunOnThread.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QUuid>
@@ -94,42 +96,36 @@ bool StatusNotifierWatcherPeer::start()
         m_items.clear();
     }
     bool started = false;
-    QMetaObject::invokeMethod(
-        &m_context,
-        [this, &started] {
-            // A fresh connection each time: a watcher that comes back is a new peer on the bus.
-            m_connectionName = QStringLiteral("watcher-%1-%2")
-                                   .arg(QUuid::createUuid().toString(QUuid::Id128))
-                                   .arg(++m_generation);
-            QDBusConnection bus =
-                QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
-            m_object = new SniWatcherObject(this);
-            started = bus.registerObject(watcherPath, m_object,
-                                         QDBusConnection::ExportAllSlots |
-                                             QDBusConnection::ExportAllSignals |
-                                             QDBusConnection::ExportAllProperties) &&
-                      bus.registerService(watcherService);
-        },
-        Qt::BlockingQueuedConnection);
+    runOnThreadAndWait(&m_context, [this, &started] {
+        // A fresh connection each time: a watcher that comes back is a new peer on the bus.
+        m_connectionName = QStringLiteral("watcher-%1-%2")
+                               .arg(QUuid::createUuid().toString(QUuid::Id128))
+                               .arg(++m_generation);
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
+        m_object = new SniWatcherObject(this);
+        started =
+            bus.registerObject(watcherPath, m_object,
+                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                   QDBusConnection::ExportAllProperties) &&
+            bus.registerService(watcherService);
+    });
     return started;
 }
 
 void StatusNotifierWatcherPeer::stop()
 {
-    QMetaObject::invokeMethod(
-        &m_context,
-        [this] {
-            if (!m_object)
-                return;
-            QDBusConnection bus(m_connectionName);
-            bus.unregisterService(watcherService);
-            bus.unregisterObject(watcherPath);
-            // The object goes while its connection still lives: it watches the object's end.
-            delete m_object;
-            m_object = nullptr;
-            QDBusConnection::disconnectFromBus(m_connectionName);
-        },
-        Qt::BlockingQueuedConnection);
+    runOnThreadAndWait(&m_context, [this] {
+        if (!m_object)
+            return;
+        QDBusConnection bus(m_connectionName);
+        bus.unregisterService(watcherService);
+        bus.unregisterObject(watcherPath);
+        // The object goes while its connection still lives: it watches the object's end.
+        delete m_object;
+        m_object = nullptr;
+        QDBusConnection::disconnectFromBus(m_connectionName);
+    });
 }
 
 bool StatusNotifierWatcherPeer::callItem(const QString& service, const QString& method, int x,
@@ -141,21 +137,17 @@ bool StatusNotifierWatcherPeer::callItem(const QString& service, const QString& 
     call << x << y;
     // Sent, not awaited: the item answers on the test's own main loop.
     bool sent = false;
-    QMetaObject::invokeMethod(
-        &m_context, [&] { sent = m_object && QDBusConnection(m_connectionName).send(call); },
-        Qt::BlockingQueuedConnection);
+    runOnThreadAndWait(&m_context,
+                       [&] { sent = m_object && QDBusConnection(m_connectionName).send(call); });
     return sent;
 }
 
 void StatusNotifierWatcherPeer::RegisterStatusNotifierHost(const QString& service)
 {
-    QMetaObject::invokeMethod(
-        &m_context,
-        [&] {
-            if (m_object)
-                m_object->RegisterStatusNotifierHost(service);
-        },
-        Qt::BlockingQueuedConnection);
+    runOnThreadAndWait(&m_context, [&] {
+        if (m_object)
+            m_object->RegisterStatusNotifierHost(service);
+    });
 }
 
 #include "StatusNotifierWatcherPeer.moc"
