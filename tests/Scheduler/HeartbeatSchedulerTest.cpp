@@ -306,8 +306,9 @@ TEST_P(SchedulerUnauthorizedTest, StopsTheSchedulerAndUnpairs)
     EXPECT_TRUE(secrets.items().isEmpty()) << "the keychain items are gone";
     EXPECT_FALSE(api->accessToken().has_value());
     EXPECT_EQ(scheduler->lastError().get().has_value(), c.setsLastError);
-    if (c.setsLastError)
+    if (c.setsLastError) {
         EXPECT_EQ(scheduler->lastError().get()->status(), 401);
+    }
 
     if (QByteArray(c.path).endsWith("/events/batch")) {
         EXPECT_TRUE(processEventsUntil([this] { return countOf("/device/app-usage") == 1; }))
