@@ -21,13 +21,13 @@ class QTimer;
 /**
  * HTTP/1.1 over libcurl's multi interface, driven by this thread's Qt event loop: a socket
  * notifier per socket and one timer for libcurl's timeout, no thread of its own (libcurl
- * resolves host names on a short-lived thread). libcurl starts at the first request. Idle connections are kept for reuse. Never
- * follows redirects, keeps no cookies, sends only the headers given (plus Host and
- * Content-Length). A request goes out once; the only resend is a GET without a body whose
- * reused keep-alive connection closed before any byte of an answer, and that at most once.
- * HTTPS checks the peer's chain and host name and takes TLS 1.2 or later. Proxies come from
- * the environment (http_proxy, https_proxy, no_proxy); a proxy's own answer, a refused tunnel
- * included, is an answer with its status. Lives on one thread.
+ * resolves host names on a short-lived thread). libcurl starts at the first request. Idle
+ * connections are kept for reuse. Never follows redirects, keeps no cookies, sends only the
+ * headers given (plus Host and Content-Length). A request goes out once; the only resend is
+ * a GET without a body whose reused keep-alive connection closed before any byte of an
+ * answer, and that at most once. HTTPS checks the peer's chain and host name and takes TLS 1.2 or
+ * later. Proxies come from the environment (http_proxy, https_proxy, no_proxy); a proxy's own
+ * answer, a refused tunnel included, is an answer with its status. Lives on one thread.
  */
 class HttpTransport : public QObject {
     Q_OBJECT
