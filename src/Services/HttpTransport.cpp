@@ -253,18 +253,33 @@ HttpTransport::HttpTransport(QObject* parent) : HttpTransport(Options{}, parent)
 HttpTransport::HttpTransport(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_timer(new QTimer(this))
 {
-    initialiseCurlOnce();
-    m_multi = curl_multi_init();
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, [this] { socketAction(CURL_SOCKET_TIMEOUT, 0); });
+}
+
+bool HttpTransport::start()
+{
+    // At the first request, not before: libcurl's start-up initialises its TLS and SSH
+    // libraries (megabytes of resident pages), which a program that never sends (a helper
+    // waiting to be paired) does not need.
+    if (m_multi)
+        return true;
+    if (m_shutDown)
+        return false;
+    initialiseCurlOnce();
+    m_multi = curl_multi_init();
+    if (!m_multi)
+        return false;
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &HttpTransport::onSocket);
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &HttpTransport::onTimer);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    return true;
 }
 
 HttpTransport::~HttpTransport()
 {
+    m_shutDown = true;
     std::vector<std::coroutine_handle<>> waiters;
     while (!m_transfers.empty()) {
         Transfer* t = m_transfers.begin()->second;
@@ -273,7 +288,8 @@ HttpTransport::~HttpTransport()
         if (t->waiter)
             waiters.push_back(std::exchange(t->waiter, {}));
     }
-    curl_multi_cleanup(m_multi);
+    if (m_multi)
+        curl_multi_cleanup(m_multi);
     m_multi = nullptr;
     m_sockets.clear();
     for (auto handle : waiters)
@@ -294,9 +310,10 @@ QCoro::Task<HttpTransport::Response> HttpTransport::send(Request request)
         notHttp.kind = Response::Kind::notHttp;
         co_return notHttp;
     }
-    if (!m_multi) {
+    if (!start()) {
         Response failed;
-        failed.error = QStringLiteral("HTTP transport shut down");
+        failed.error = m_shutDown ? QStringLiteral("HTTP transport shut down")
+                                  : QStringLiteral("HTTP transport could not start libcurl");
         co_return failed;
     }
 

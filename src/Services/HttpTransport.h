@@ -21,13 +21,14 @@ class QTimer;
 /**
  * HTTP/1.1 over libcurl's multi interface, driven by this thread's Qt event loop: a socket
  * notifier per socket and one timer for libcurl's timeout, no thread of its own (libcurl
- * resolves host names on a short-lived thread). Idle connections are kept for reuse. Never
- * follows redirects, keeps no cookies, sends only the headers given (plus Host and
- * Content-Length) and none that holds a line break or NUL (the request fails unsent). A request goes out once; the only resend is a GET without a body whose
- * reused keep-alive connection closed before any byte of an answer, and that at most once.
- * HTTPS checks the peer's chain and host name and takes TLS 1.2 or later. Proxies come from
- * the environment (http_proxy, https_proxy, no_proxy); a proxy's own answer, a refused tunnel
- * included, is an answer with its status. Lives on one thread.
+ * resolves host names on a short-lived thread). libcurl starts at the first request. Idle
+ * connections are kept for reuse. Never follows redirects, keeps no cookies, sends only the
+ * headers given (plus Host and Content-Length) and none that holds a line break or NUL (the
+ * request fails unsent). A request goes out once; the only resend is a GET without a body
+ * whose reused keep-alive connection closed before any byte of an answer, and that at most
+ * once. HTTPS checks the peer's chain and host name and takes TLS 1.2 or later. Proxies come
+ * from the environment (http_proxy, https_proxy, no_proxy); a proxy's own answer, a refused
+ * tunnel included, is an answer with its status. Lives on one thread.
  */
 class HttpTransport : public QObject {
     Q_OBJECT
@@ -92,6 +93,8 @@ private:
     static int onCloseSocket(void* self, int fd);
     int socketFor(int remotePort, int localPort) const;
 
+    /** Starts libcurl on first use; false once shut down or when libcurl cannot start. */
+    bool start();
     void socketAction(int fd, int events);
     void finishDone();
     void finish(Transfer* transfer, int code);
@@ -99,6 +102,7 @@ private:
 
     Options m_options;
     void* m_multi = nullptr;
+    bool m_shutDown = false;
     QTimer* m_timer = nullptr;
     std::unordered_map<int, std::unique_ptr<Socket>> m_sockets;
     std::unordered_map<void*, Transfer*> m_transfers;
