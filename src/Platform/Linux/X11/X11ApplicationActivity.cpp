@@ -13,6 +13,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -185,6 +187,13 @@ std::optional<RunningApplication> X11ApplicationActivity::Watcher::frontmost() c
 
 void X11ApplicationActivity::Watcher::watch()
 {
+    // libxcb writes with writev: a server gone, or the socket cut by the destructor, between
+    // its poll and its write would raise SIGPIPE, which ends the whole program. Blocked on this
+    // thread, the write fails with EPIPE instead and the connection reports an error.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     if (const QString reason = connect(); !reason.isEmpty()) {
         // A connection cut by the destructor is no fault worth a line.
         if (!m_stopping)
