@@ -176,8 +176,8 @@ protected:
 
 TEST_F(GnomeShellApplicationActivityTest, ReportsEachFocusedWindowsApplicationAndNoneWhenClosed)
 {
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
     ChildProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
@@ -209,9 +209,9 @@ TEST_F(GnomeShellApplicationActivityTest, WindowFocusedAtStartIsFrontmostAndLock
         },
         timeoutMs));
 
+    ReceivedApplications received;
     GnomeShellApplicationActivity activity;
     EXPECT_EQ(activity.frontmostApplication(), beta());
-    ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
     // What the screen shield does on locking; without a login manager the Shell has no shield.
@@ -225,8 +225,8 @@ TEST_F(GnomeShellApplicationActivityTest, DisabledExtensionIsLoggedOnceAndEnabli
 {
     Log::Capture capture;
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(received.waitForLast(alpha()));
 
@@ -246,8 +246,8 @@ TEST_F(GnomeShellApplicationActivityTest, DisabledExtensionIsLoggedOnceAndEnabli
 TEST_F(GnomeShellApplicationActivityTest, ForgedMalformedAndHugeReportsHaveADefinedOutcome)
 {
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(received.waitForLast(alpha()));
 
@@ -309,8 +309,8 @@ TEST_F(GnomeShellApplicationActivityTest, RegisteringTheHelperEnablesTheExtensio
 TEST_F(GnomeShellApplicationActivityTest, ShellRestartIsLoggedMeansNoApplicationAndIsFollowed)
 {
     Log::Capture capture;
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));

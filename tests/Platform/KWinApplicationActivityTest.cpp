@@ -147,8 +147,8 @@ constexpr int timeoutMs = 30000;
 
 TEST_F(KWinApplicationActivityTest, ReportsEachActivatedWindowsApplicationAndNoneWhenClosed)
 {
-    KWinApplicationActivity activity;
     ReceivedApplications received;
+    KWinApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
     ChildProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
@@ -174,15 +174,15 @@ TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLives
     windows.open(QStringLiteral("org.orvane.TestBeta"));
     {
         // Wait until KWin has focused it, through a backend of its own.
-        KWinApplicationActivity probe;
         ReceivedApplications received;
+        KWinApplicationActivity probe;
         const Subscription subscription = probe.addActivationObserver(received.handler());
         ASSERT_TRUE(received.waitForLast(beta()));
     }
 
+    ReceivedApplications received;
     KWinApplicationActivity activity;
     EXPECT_EQ(activity.frontmostApplication(), beta());
-    ReceivedApplications received;
     Subscription subscription = activity.addActivationObserver(received.handler());
     EXPECT_TRUE(processEventsUntil([&] { return scriptLoaded(activity.pluginName()); }, timeoutMs));
     subscription.reset();
@@ -192,8 +192,8 @@ TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLives
 
 TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
 {
-    KWinApplicationActivity activity;
     ReceivedApplications received;
+    KWinApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(processEventsUntil([&] { return !backendBusName().isEmpty(); }, timeoutMs));
     const QString busName = backendBusName();
@@ -222,8 +222,8 @@ TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
 TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFollowed)
 {
     Log::Capture capture;
-    KWinApplicationActivity activity;
     ReceivedApplications received;
+    KWinApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));
