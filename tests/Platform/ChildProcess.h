@@ -27,7 +27,7 @@ public:
     /** Environment changes: a value to set, or none to remove the variable. */
     using Environment = std::map<QByteArray, std::optional<QByteArray>>;
 
-    /** Starts program (looked up in PATH unless a path); its standard output goes to /dev/null when quiet. */
+    /** Starts program (found in PATH unless a path); standard output to /dev/null when quiet. */
     ChildProcess(const QString& program, const QStringList& arguments,
                  const Environment& changes = {}, bool quiet = false)
     {

@@ -99,12 +99,12 @@ protected:
 
     static void startShell()
     {
-        shell = new ChildProcess(
-            qEnvironmentVariable("ORVANE_GNOME_SHELL"),
-            {QStringLiteral("--headless"), QStringLiteral("--wayland"), QStringLiteral("--no-x11"),
-             QStringLiteral("--virtual-monitor"), QStringLiteral("1024x768"),
-             QStringLiteral("--wayland-display"), socketName},
-            {}, true);
+        shell = new ChildProcess(qEnvironmentVariable("ORVANE_GNOME_SHELL"),
+                                 {QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                                  QStringLiteral("--no-x11"), QStringLiteral("--virtual-monitor"),
+                                  QStringLiteral("1024x768"), QStringLiteral("--wayland-display"),
+                                  socketName},
+                                 {}, true);
         ASSERT_TRUE(shell->started());
         ASSERT_TRUE(processEventsUntil(
             [] {
