@@ -13,7 +13,6 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -71,10 +70,11 @@ protected:
                                      .join(u':')
                                      .toUtf8());
         qputenv("XDG_DATA_HOME", data->filePath(QStringLiteral("home")).toUtf8());
-        QProcess::execute(QStringLiteral("gsettings"),
-                          {QStringLiteral("set"), QStringLiteral("org.gnome.shell"),
-                           QStringLiteral("enabled-extensions"),
-                           QStringLiteral("['%1', 'test-control@orvane.ai']").arg(legacyUuid)});
+        ChildProcess(QStringLiteral("gsettings"),
+                     {QStringLiteral("set"), QStringLiteral("org.gnome.shell"),
+                      QStringLiteral("enabled-extensions"),
+                      QStringLiteral("['%1', 'test-control@orvane.ai']").arg(legacyUuid)})
+            .waitForExit(30000);
         startShell();
     }
 
@@ -89,7 +89,7 @@ protected:
     {
         if (!shell)
             GTEST_SKIP() << "no GNOME Shell";
-        ASSERT_EQ(shell->state(), QProcess::Running) << "GNOME Shell died";
+        ASSERT_TRUE(shell->isRunning()) << "GNOME Shell died";
     }
 
     static bool onBus(const QString& name)
@@ -99,14 +99,13 @@ protected:
 
     static void startShell()
     {
-        shell = new QProcess;
-        shell->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        shell->setStandardOutputFile(QProcess::nullDevice());
-        shell->start(qEnvironmentVariable("ORVANE_GNOME_SHELL"),
-                     {QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                      QStringLiteral("--no-x11"), QStringLiteral("--virtual-monitor"),
-                      QStringLiteral("1024x768"), QStringLiteral("--wayland-display"), socketName});
-        ASSERT_TRUE(shell->waitForStarted(10000));
+        shell = new ChildProcess(qEnvironmentVariable("ORVANE_GNOME_SHELL"),
+                                 {QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                                  QStringLiteral("--no-x11"), QStringLiteral("--virtual-monitor"),
+                                  QStringLiteral("1024x768"), QStringLiteral("--wayland-display"),
+                                  socketName},
+                                 {}, true);
+        ASSERT_TRUE(shell->started());
         ASSERT_TRUE(processEventsUntil(
             [] {
                 return onBus(QStringLiteral("org.gnome.Shell")) &&
@@ -133,10 +132,7 @@ protected:
     {
         if (!shell)
             return;
-        shell->terminate();
-        if (!shell->waitForFinished(10000))
-            shell->kill();
-        shell->waitForFinished(5000);
+        shell->stop();
         delete shell;
         shell = nullptr;
     }
@@ -174,19 +170,19 @@ protected:
     }
 
     static inline QTemporaryDir* data = nullptr;
-    static inline QProcess* shell = nullptr;
+    static inline ChildProcess* shell = nullptr;
     TestApplicationWindows windows{socketName};
 };
 
 TEST_F(GnomeShellApplicationActivityTest, ReportsEachFocusedWindowsApplicationAndNoneWhenClosed)
 {
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
-    QProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
+    ChildProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));
-    QProcess& second = windows.open(QStringLiteral("org.orvane.TestBeta"));
+    ChildProcess& second = windows.open(QStringLiteral("org.orvane.TestBeta"));
     ASSERT_TRUE(received.waitForLast(beta()));
     activate(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));
@@ -213,9 +209,9 @@ TEST_F(GnomeShellApplicationActivityTest, WindowFocusedAtStartIsFrontmostAndLock
         },
         timeoutMs));
 
+    ReceivedApplications received;
     GnomeShellApplicationActivity activity;
     EXPECT_EQ(activity.frontmostApplication(), beta());
-    ReceivedApplications received;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
     // What the screen shield does on locking; without a login manager the Shell has no shield.
@@ -229,8 +225,8 @@ TEST_F(GnomeShellApplicationActivityTest, DisabledExtensionIsLoggedOnceAndEnabli
 {
     Log::Capture capture;
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(received.waitForLast(alpha()));
 
@@ -250,8 +246,8 @@ TEST_F(GnomeShellApplicationActivityTest, DisabledExtensionIsLoggedOnceAndEnabli
 TEST_F(GnomeShellApplicationActivityTest, ForgedMalformedAndHugeReportsHaveADefinedOutcome)
 {
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(received.waitForLast(alpha()));
 
@@ -313,8 +309,8 @@ TEST_F(GnomeShellApplicationActivityTest, RegisteringTheHelperEnablesTheExtensio
 TEST_F(GnomeShellApplicationActivityTest, ShellRestartIsLoggedMeansNoApplicationAndIsFollowed)
 {
     Log::Capture capture;
-    GnomeShellApplicationActivity activity;
     ReceivedApplications received;
+    GnomeShellApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));

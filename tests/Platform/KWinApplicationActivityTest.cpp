@@ -13,7 +13,6 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -51,21 +50,16 @@ protected:
     {
         if (!kwin)
             GTEST_SKIP() << "no KWin";
-        ASSERT_EQ(kwin->state(), QProcess::Running) << "KWin died";
+        ASSERT_TRUE(kwin->isRunning()) << "KWin died";
     }
 
     static void startKWin()
     {
-        kwin = new QProcess;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        kwin->setProcessEnvironment(environment);
-        kwin->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        kwin->setStandardOutputFile(QProcess::nullDevice());
-        kwin->start(qEnvironmentVariable("ORVANE_KWIN_BINARY"),
-                    {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
-                     QStringLiteral("--socket"), socketName});
-        ASSERT_TRUE(kwin->waitForStarted(10000));
+        kwin = new ChildProcess(qEnvironmentVariable("ORVANE_KWIN_BINARY"),
+                                {QStringLiteral("--virtual"), QStringLiteral("--no-lockscreen"),
+                                 QStringLiteral("--socket"), socketName},
+                                {{"QT_QPA_PLATFORM", std::nullopt}}, true);
+        ASSERT_TRUE(kwin->started());
         ASSERT_TRUE(processEventsUntil(
             [] {
                 return QDBusConnection::sessionBus().interface()->isServiceRegistered(
@@ -79,10 +73,7 @@ protected:
     {
         if (!kwin)
             return;
-        kwin->terminate();
-        if (!kwin->waitForFinished(10000))
-            kwin->kill();
-        kwin->waitForFinished(5000);
+        kwin->stop();
         delete kwin;
         kwin = nullptr;
     }
@@ -148,7 +139,7 @@ protected:
     }
 
     static inline QTemporaryDir* data = nullptr;
-    static inline QProcess* kwin = nullptr;
+    static inline ChildProcess* kwin = nullptr;
     TestApplicationWindows windows{socketName};
 };
 
@@ -156,13 +147,13 @@ constexpr int timeoutMs = 30000;
 
 TEST_F(KWinApplicationActivityTest, ReportsEachActivatedWindowsApplicationAndNoneWhenClosed)
 {
-    KWinApplicationActivity activity;
     ReceivedApplications received;
+    KWinApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
 
-    QProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
+    ChildProcess& first = windows.open(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));
-    QProcess& second = windows.open(QStringLiteral("org.orvane.TestBeta"));
+    ChildProcess& second = windows.open(QStringLiteral("org.orvane.TestBeta"));
     ASSERT_TRUE(received.waitForLast(beta()));
     activate(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));
@@ -183,15 +174,15 @@ TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLives
     windows.open(QStringLiteral("org.orvane.TestBeta"));
     {
         // Wait until KWin has focused it, through a backend of its own.
-        KWinApplicationActivity probe;
         ReceivedApplications received;
+        KWinApplicationActivity probe;
         const Subscription subscription = probe.addActivationObserver(received.handler());
         ASSERT_TRUE(received.waitForLast(beta()));
     }
 
+    ReceivedApplications received;
     KWinApplicationActivity activity;
     EXPECT_EQ(activity.frontmostApplication(), beta());
-    ReceivedApplications received;
     Subscription subscription = activity.addActivationObserver(received.handler());
     EXPECT_TRUE(processEventsUntil([&] { return scriptLoaded(activity.pluginName()); }, timeoutMs));
     subscription.reset();
@@ -201,8 +192,8 @@ TEST_F(KWinApplicationActivityTest, WindowActiveAtStartIsFrontmostAndScriptLives
 
 TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
 {
-    KWinApplicationActivity activity;
     ReceivedApplications received;
+    KWinApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     ASSERT_TRUE(processEventsUntil([&] { return !backendBusName().isEmpty(); }, timeoutMs));
     const QString busName = backendBusName();
@@ -231,8 +222,8 @@ TEST_F(KWinApplicationActivityTest, HugeOrForeignReportsHaveADefinedOutcome)
 TEST_F(KWinApplicationActivityTest, KWinRestartIsLoggedMeansNoApplicationAndIsFollowed)
 {
     Log::Capture capture;
-    KWinApplicationActivity activity;
     ReceivedApplications received;
+    KWinApplicationActivity activity;
     const Subscription subscription = activity.addActivationObserver(received.handler());
     windows.open(QStringLiteral("org.orvane.TestAlpha"));
     ASSERT_TRUE(received.waitForLast(alpha()));

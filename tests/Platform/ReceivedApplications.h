@@ -14,7 +14,10 @@ inline void PrintTo(const RunningApplication& application, std::ostream* os)
         << application.localizedName.value_or(QStringLiteral("-")).toStdString() << '}';
 }
 
-/** What an activity backend's handlers received, from the backend's thread. */
+/**
+ * What an activity backend's handlers received, from the backend's thread. Made before the
+ * backend: ending a subscription does not wait for a call under way, the backend's end does.
+ */
 class ReceivedApplications {
 public:
     /** Long enough for a compositor under a loaded machine; the wait ends as soon as it holds. */

@@ -2,12 +2,11 @@
 
 // The compositor tests' own two applications and windows of them, from the tests' own Wayland
 // client (ORVANE_ACTIVITY_TEST_CLIENT), which takes its desktop-file id as its app id.
+#include "ChildProcess.h"
 #include "Platform/ApplicationActivity.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -50,24 +49,17 @@ public:
     TestApplicationWindows& operator=(const TestApplicationWindows&) = delete;
 
     /** A window of the application with this desktop-file id; the compositor focuses it. */
-    QProcess& open(const QString& desktopId)
+    ChildProcess& open(const QString& desktopId)
     {
-        auto& client = m_clients.emplace_back(std::make_unique<QProcess>());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), m_display);
-        client->setProcessEnvironment(environment);
-        client->setProcessChannelMode(QProcess::ForwardedChannels);
-        client->start(QStringLiteral(ORVANE_ACTIVITY_TEST_CLIENT), {desktopId, desktopId});
-        EXPECT_TRUE(client->waitForStarted(10000));
+        auto& client = m_clients.emplace_back(std::make_unique<ChildProcess>(
+            QStringLiteral(ORVANE_ACTIVITY_TEST_CLIENT), QStringList{desktopId, desktopId},
+            ChildProcess::Environment{{"QT_QPA_PLATFORM", "wayland"},
+                                      {"WAYLAND_DISPLAY", m_display.toUtf8()}}));
+        EXPECT_TRUE(client->started());
         return *client;
     }
 
-    static void close(QProcess& client)
-    {
-        client.terminate();
-        client.waitForFinished(10000);
-    }
+    static void close(ChildProcess& client) { client.stop(); }
 
     void closeAll()
     {
@@ -78,5 +70,5 @@ public:
 
 private:
     QString m_display;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
+    std::vector<std::unique_ptr<ChildProcess>> m_clients;
 };
