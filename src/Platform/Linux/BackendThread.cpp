@@ -4,10 +4,10 @@
 #include <QThread>
 
 BackendThread::BackendThread(const QString& name, QObject* worker)
-    : m_thread(new QThread), m_worker(worker)
+    : m_thread(std::make_unique<QThread>()), m_worker(worker)
 {
     m_thread->setObjectName(name);
-    m_worker->moveToThread(m_thread);
+    m_worker->moveToThread(m_thread.get());
     m_thread->start();
 }
 
@@ -18,5 +18,4 @@ BackendThread::~BackendThread()
         m_worker, [worker = m_worker] { delete worker; }, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
-    delete m_thread;
 }

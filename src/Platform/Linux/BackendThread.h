@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class QObject;
 class QThread;
 
@@ -20,6 +22,6 @@ public:
     BackendThread& operator=(const BackendThread&) = delete;
 
 private:
-    QThread* m_thread;
+    std::unique_ptr<QThread> m_thread;
     QObject* m_worker;
 };
